@@ -1,0 +1,185 @@
+// End-to-end checks of the report, run against the built program.
+
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string PROGRAM = INTEGRAL_TABLE_EXE;
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string fixed6(double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%f", v);
+    return buf;
+}
+
+std::vector<std::string> fields(const std::string &row)
+{
+    std::vector<std::string> out;
+    std::istringstream in(row);
+    for (std::string f; in >> f;) {
+        out.push_back(f);
+    }
+    return out;
+}
+
+class Report : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testutil::TempDir dir;
+        run_ = new testutil::RunResult(testutil::run_program(PROGRAM, dir.path()));
+        lines_ = new std::vector<std::string>(split_lines(run_->out));
+    }
+    static void TearDownTestSuite()
+    {
+        delete run_;
+        delete lines_;
+    }
+    static const std::string &row(int i) { return (*lines_)[3 + i]; }
+
+    static testutil::RunResult *run_;
+    static std::vector<std::string> *lines_;
+};
+
+testutil::RunResult *Report::run_ = nullptr;
+std::vector<std::string> *Report::lines_ = nullptr;
+
+TEST_F(Report, ExitsZeroWithNothingOnStandardError)
+{
+    EXPECT_EQ(run_->status, 0);
+    EXPECT_EQ(run_->err, "");
+}
+
+TEST_F(Report, HasTheFixedShape)
+{
+    ASSERT_EQ(lines_->size(), 259u);
+    EXPECT_EQ(run_->out.back(), '\n');
+    EXPECT_EQ((*lines_)[0], "");
+    EXPECT_EQ((*lines_)[1].rfind(" a,b,c = ", 0), 0u) << (*lines_)[1];
+    EXPECT_EQ(fields((*lines_)[1]).size(), 5u);
+    EXPECT_EQ((*lines_)[2], "");
+    for (int i = 0; i < 256; ++i) {
+        const std::string prefix = " " + std::to_string(i) + "  ";
+        EXPECT_EQ(row(i).rfind(prefix, 0), 0u) << row(i);
+        EXPECT_EQ(fields(row(i)).size(), 5u) << row(i);
+    }
+}
+
+TEST_F(Report, FirstRowIsTheLeftEndOfTheGrid)
+{
+    ASSERT_EQ(lines_->size(), 259u);
+    const double sample = static_cast<float>(std::sin(15.0) / 15.0);
+    EXPECT_EQ(row(0), " 0  -15.000000  " + fixed6(sample) + "  " + fixed6(64.0 * 225 + 80.0 / 3.0 * 3375) +
+                          "  0.000000");
+}
+
+TEST_F(Report, LastRowIsAtFifteenAndHoldsTheWholeIntegral)
+{
+    ASSERT_EQ(lines_->size(), 259u);
+    const std::vector<std::string> last = fields(row(255));
+    EXPECT_EQ(last[1], "15.000000");
+    // Reference value of the integral of sin(t)/t over [-15, 15], from a
+    // fine composite Simpson rule in double precision.
+    const int n = 200000;
+    const double h = 15.0 / n;
+    double si = 0.0;
+    for (int k = 0; k < n; k += 2) {
+        const auto f = [](double t) { return t == 0.0 ? 1.0 : std::sin(t) / t; };
+        si += h / 3.0 * (f(k * h) + 4.0 * f((k + 1) * h) + f((k + 2) * h));
+    }
+    EXPECT_NEAR(std::stod(last[4]), 2.0 * si, 2e-4);
+}
+
+TEST_F(Report, AbscissaColumnShowsSinglePrecision)
+{
+    ASSERT_EQ(lines_->size(), 259u);
+    const double t = -15.0 + 3 * (30.0 / 255.0);
+    const std::string as_float = fixed6(static_cast<float>(t));
+    ASSERT_NE(as_float, fixed6(t)) << "the case no longer tells the two apart";
+    EXPECT_EQ(fields(row(3))[1], as_float);
+}
+
+TEST_F(Report, RunningIntegralGrowsWhileTheSampleIsPositive)
+{
+    ASSERT_EQ(lines_->size(), 259u);
+    // Near the middle sin(t)/t is positive and large; the integral must rise
+    // steadily across it, which also catches rows integrating the wrong prefix.
+    for (int i = 110; i < 145; ++i) {
+        EXPECT_LT(std::stod(fields(row(i))[4]), std::stod(fields(row(i + 1))[4])) << "row " << i;
+    }
+}
+
+struct FailedRun {
+    int status;
+    std::string err;
+};
+
+// Standard output is a pipe whose reading end is already closed.
+FailedRun run_into_closed_pipe()
+{
+    testutil::TempDir dir;
+    const auto err_file = dir.path() / "stderr";
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {-1, ""};
+    }
+    close(fds[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        std::FILE *err = std::freopen(err_file.c_str(), "w", stderr);
+        (void)err;
+        execl(PROGRAM.c_str(), PROGRAM.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return {status, testutil::read_file(err_file)};
+}
+
+TEST(ReportWriteErrors, FullDiskAndClosedPipeFailLoudly)
+{
+    testutil::TempDir dir;
+    const testutil::RunResult full = testutil::run_program(PROGRAM, dir.path(), "/dev/full");
+    const FailedRun pipe = run_into_closed_pipe();
+    const struct {
+        const char *what;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"/dev/full", full.status, full.err},
+        {"closed pipe", pipe.status, pipe.err},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.status, 1) << c.what;
+        EXPECT_EQ(c.err.rfind("integral_table: write error: ", 0), 0u) << c.what << ": " << c.err;
+        EXPECT_EQ(split_lines(c.err).size(), 1u) << c.what << ": " << c.err;
+        EXPECT_EQ(c.err.back(), '\n') << c.what;
+    }
+}
+
+}  // namespace

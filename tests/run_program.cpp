@@ -1,0 +1,88 @@
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testutil {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "numtools-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::string quote(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') {
+            q += "'\\''";
+        } else {
+            q += c;
+        }
+    }
+    return q + "'";
+}
+
+}  // namespace
+
+RunResult run_program(const std::string &program, const std::filesystem::path &dir,
+                      const std::string &stdout_target)
+{
+    TempDir capture;
+    const auto out_file = capture.path() / "stdout";
+    const auto err_file = capture.path() / "stderr";
+    const std::string target = stdout_target.empty() ? out_file.string() : stdout_target;
+    const std::string command = "cd " + quote(dir.string()) + " && exec " + quote(program) +
+                                " </dev/null >" + quote(target) + " 2>" + quote(err_file.string());
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    if (raw != -1 && WIFEXITED(raw)) {
+        result.status = WEXITSTATUS(raw);
+    } else if (raw != -1 && WIFSIGNALED(raw)) {
+        result.status = 128 + WTERMSIG(raw);
+    }
+    if (stdout_target.empty()) {
+        result.out = read_file(out_file);
+    }
+    result.err = read_file(err_file);
+    return result;
+}
+
+std::string read_file(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void write_file(const std::filesystem::path &file, const std::string &content)
+{
+    std::ofstream out(file, std::ios::binary);
+    out << content;
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + file.string());
+    }
+}
+
+}  // namespace testutil
