@@ -1,0 +1,404 @@
+// End-to-end checks of the converter: each case writes a small
+// "smooth1.txt" into a fresh directory, runs the built program there and
+// looks at "smooth2.txt", standard error and the exit status.  Every suite
+// runs against two builds: the normal one, and one that reads its input a
+// few bytes at a time, so that every number in these files is split across
+// a chunk boundary at some point and must parse exactly as if it were not.
+
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Conversion {
+    int status = -1;
+    std::string err;
+    bool output_exists = false;
+    std::string output;
+};
+
+Conversion convert_in(const std::string &program, const fs::path &dir)
+{
+    const testutil::RunResult run = testutil::run_program(program, dir);
+    Conversion c;
+    c.status = run.status;
+    c.err = run.err;
+    c.output_exists = fs::exists(dir / "smooth2.txt");
+    if (c.output_exists && fs::is_regular_file(dir / "smooth2.txt")) {
+        c.output = testutil::read_file(dir / "smooth2.txt");
+    }
+    return c;
+}
+
+Conversion convert(const std::string &program, const std::string &input)
+{
+    testutil::TempDir dir;
+    testutil::write_file(dir.path() / "smooth1.txt", input);
+    return convert_in(program, dir.path());
+}
+
+// The expected data line for a record, worked out independently of the
+// program: the C library's correctly rounded decimal-to-float conversion
+// and its "%f" formatting.
+std::string expected_line(const std::string &c1, const std::string &c2)
+{
+    const double x = static_cast<double>(std::strtof(c1.c_str(), nullptr)) * 0.2 - 360.0;
+    const double y = static_cast<double>(std::strtof(c2.c_str(), nullptr)) * 1e-6;
+    if (!(x >= -200.0)) {
+        return "";
+    }
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%f %f\n", x, y);
+    return buf;
+}
+
+std::string header(const std::string &count)
+{
+    return "Spectrum\n" + count + "\nnm\ncounts\n";
+}
+
+class Converter : public testing::TestWithParam<std::string> {
+protected:
+    Conversion run(const std::string &input) const { return convert(GetParam(), input); }
+};
+
+struct GoodCase {
+    const char *name;
+    std::string input;
+    std::string output;
+};
+
+void PrintTo(const GoodCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ConverterAccepts : public testing::TestWithParam<std::tuple<std::string, GoodCase>> {};
+
+TEST_P(ConverterAccepts, WritesExactlyTheExpectedFile)
+{
+    const auto &[program, c] = GetParam();
+    const Conversion got = convert(program, c.input);
+    EXPECT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.output, c.output);
+}
+
+const std::string LONG_WORD(1000, 'w');
+
+const GoodCase GOOD_CASES[] = {
+    {"zero_count", "Spectrum 0 nm counts\n900 1 2 3\n", header("0")},
+    {"negative_count_reads_no_record", "Spectrum -3 nm counts\nnot numbers at all\n", header("-3")},
+    {"cut_at_minus_200", "S 4 nm counts\n700 1 0 0\n800 2 0 0\n799.99 3 0 0\n900 5 0 0\n",
+     "S\n4\nnm\ncounts\n" + expected_line("800", "2") + "-180.000000 0.000005\n"},
+    {"single_precision_first", "S 1 a b\n800.1 1 0 0\n", "S\n1\na\nb\n" + expected_line("800.1", "1")},
+    {"product_not_quotient", "S 1 a b\n900 2.5 0 0\n", "S\n1\na\nb\n-180.000000 0.000002\n"},
+    {"small_y_keeps_its_sign", "S 3 a b\n900 0.5 0 0\n900 -0.3 0 0\n900 -1e-60 0 0\n",
+     "S\n3\na\nb\n-180.000000 0.000000\n-180.000000 -0.000000\n-180.000000 -0.000000\n"},
+    {"crlf_and_other_white_space", "S\r\n2\r\na\tb\r\n900\v1\f2 3\r\n1000 \t 2 \r\n 3 4\r\n",
+     "S\n2\na\nb\n" + expected_line("900", "1") + expected_line("1000", "2")},
+    {"numbers_run_together", "S 3 a b\n900-1-2-3\n9e2.5.5.5\n1e3-2e0+0-0\n",
+     "S\n3\na\nb\n" + expected_line("900", "-1") + expected_line("9e2", ".5") + expected_line("1e3", "-2")},
+    {"exponent_forms", "S 4 a b\n9E+2 1e-0 0 0\n90000e-2 +.5E1 0 0\n9.e2 5.E+000 0 0\n0009e0002 -0e99 0 0\n",
+     "S\n4\na\nb\n" + expected_line("900", "1") + expected_line("900", "5") + expected_line("900", "5") +
+         expected_line("900", "-0")},
+    {"count_forms", "S +007 a b\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n6 6 6 6\n7 7 7 7\n",
+     "S\n7\na\nb\n"},
+    {"long_header_words", LONG_WORD + " 0 " + LONG_WORD + "x " + LONG_WORD + "y", LONG_WORD + "\n0\n" +
+                                                                                   LONG_WORD + "x\n" + LONG_WORD +
+                                                                                   "y\n"},
+    {"count_stops_at_a_point", "S 0.5 b\n", "S\n0\n.5\nb\n"},
+    {"text_after_the_last_record_is_ignored", "S 1 a b\n900 1 2 3 garbage 1e99999 \x01", "S\n1\na\nb\n" +
+                                                                                              expected_line("900",
+                                                                                                            "1")},
+    // 1000 + 2^-15 lies halfway between two single-precision values and
+    // rounds to the even one, 1000, unless a non-zero digit follows, however
+    // far out.
+    {"ties_decided_far_out",
+     "S 2 a b\n1000.000030517578125" + std::string(250, '0') + " 1 0 0\n1000.000030517578125" +
+         std::string(250, '0') + "1 1 0 0\n",
+     "S\n2\na\nb\n-160.000000 0.000001\n" +
+         expected_line("1000.000030517578125" + std::string(250, '0') + "1", "1")},
+    {"largest_and_smallest_values",
+     "S 3 a b\n3.4028235677973366e38 -3.4028234e38 1e-50 -1e-46\n1e-45 1.4e-45 7e-46 0\n"
+     "1100 1.1754942e-38 0 0\n",
+     "S\n3\na\nb\n" + expected_line("3.4028235677973366e38", "-3.4028234e38") + expected_line("1e-45", "1.4e-45") +
+         expected_line("1100", "1.1754942e-38")},
+};
+
+// Plus a header with its count split: a title that is only one word.
+INSTANTIATE_TEST_SUITE_P(Cases, ConverterAccepts,
+                         testing::Combine(testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
+                                          testing::ValuesIn(GOOD_CASES)),
+                         [](const auto &info) {
+                             return std::string(std::get<1>(info.param).name) +
+                                    (std::get<0>(info.param) == SMOOTH_CONVERT_EXE ? "" : "_tiny_chunks");
+                         });
+
+TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
+{
+    // Long mantissas, many leading zeros and exponents that cancel them:
+    // the nearest single-precision value must come out whatever the length.
+    std::mt19937_64 rng(20261208);
+    std::string input;
+    std::string output;
+    const int records = 600;
+    for (int r = 0; r < records; ++r) {
+        auto digits = [&](std::size_t n) {
+            std::string s;
+            for (std::size_t i = 0; i < n; ++i) {
+                s += static_cast<char>('0' + rng() % 10);
+            }
+            return s;
+        };
+        // c1 from 1000 to 9999.x, written in one of several shapes.
+        const std::string whole = std::to_string(1000 + rng() % 9000);
+        std::string c1;
+        switch (rng() % 4) {
+        case 0:
+            c1 = whole + "." + digits(rng() % 300);
+            break;
+        case 1:
+            c1 = "+0." + std::string(rng() % 200, '0');
+            c1 += whole + digits(rng() % 50) + "E+" + std::to_string(c1.size() - 3 + 4);
+            break;
+        case 2:
+            c1 = std::string(rng() % 100, '0') + whole + digits(rng() % 20) + "e-" + std::to_string(rng() % 20);
+            break;
+        default:
+            // Next to a tie: the digits that decide it lie far out.
+            c1 = whole + "." + digits(120) + "5" + std::string(rng() % 100, '0') + digits(rng() % 2);
+            break;
+        }
+        // c2 anywhere from about 1e-46 to 1e37, beyond both ends of the
+        // normal range.
+        const std::size_t int_digits = 1 + rng() % 60;
+        const long long exp10 = static_cast<long long>(rng() % 83) - 46 - static_cast<long long>(int_digits);
+        std::string c2 = rng() % 2 ? "-" : "";
+        c2 += digits(int_digits) + "." + digits(rng() % 60) + "e" + std::to_string(exp10);
+        input += c1 + " " + c2 + " " + digits(1 + rng() % 30) + " -" + digits(5) + "\n";
+        output += expected_line(c1, c2);
+    }
+    const Conversion got = run("Random " + std::to_string(records) + " a b\n" + input);
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.output, "Random\n" + std::to_string(records) + "\na\nb\n" + output);
+}
+
+TEST_P(Converter, AtMost2048LinesButEveryRecordIsRead)
+{
+    std::string records;
+    std::string lines;
+    for (int r = 0; r < 2100; ++r) {
+        records += std::to_string(1000 + r) + " " + std::to_string(r) + " 0 0\n";
+        if (r < 2048) {
+            lines += expected_line(std::to_string(1000 + r), std::to_string(r));
+        }
+    }
+    const Conversion full = run("S 2100 a b\n" + records);
+    EXPECT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(full.output, "S\n2048\na\nb\n" + lines);
+
+    // A bad record past the 2048th written line is still found.
+    const Conversion bad = run("S 2101 a b\n" + records + "900 1 2 x\n");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "smooth_convert: smooth1.txt:2102: record 2101: expected a number, found \"x\"\n");
+    EXPECT_EQ(bad.output, "S\n2048\na\nb\n" + lines);
+}
+
+struct BadCase {
+    const char *name;
+    std::string input;
+    std::string message;  // without the program name and the newline
+    std::string output;   // what must be in smooth2.txt afterwards
+};
+
+void PrintTo(const BadCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ConverterRejects : public testing::TestWithParam<std::tuple<std::string, BadCase>> {};
+
+TEST_P(ConverterRejects, StopsWithOneLineAndKeepsWhatWasWritten)
+{
+    const auto &[program, c] = GetParam();
+    const Conversion got = convert(program, c.input);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.err, "smooth_convert: " + c.message + "\n");
+    EXPECT_EQ(got.output, c.output);
+}
+
+const std::string S2 = "S\n2\na\nb\n";
+
+const BadCase BAD_CASES[] = {
+    {"empty_file", "", "smooth1.txt:1: header: expected the first header word, found end of file", ""},
+    {"white_space_only", "\n\n \n", "smooth1.txt:3: header: expected the first header word, found end of file",
+     ""},
+    {"no_count", "Spectrum\n", "smooth1.txt:1: header: expected the record count, found end of file",
+     "Spectrum\n"},
+    {"title_with_a_space", "My Title 3 a b\n", "smooth1.txt:1: header: expected the record count, found \"Title\"",
+     "My\n"},
+    {"count_sign_alone", "S + 3 a b\n", "smooth1.txt:1: header: expected the record count, found \"+\"", "S\n"},
+    {"count_too_large", "S\n2147483648 a b\n",
+     "smooth1.txt:2: header: expected a record count within the signed 32-bit range, found \"2147483648\"", "S\n"},
+    {"count_far_too_small", "S -99999999999999999999999 a b\n",
+     "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found "
+     "\"-99999999999999999999999\"",
+     "S\n"},
+    {"no_third_word", "S 2 a", "smooth1.txt:1: header: expected the third header word, found end of file",
+     "S\n2\na\n"},
+    {"records_end_early", "S 2 a b\n900 1 2 3\n900 1 2\n",
+     "smooth1.txt:3: record 2: expected a number, found end of file", S2 + "-180.000000 0.000001\n"},
+    {"huge_count_over_a_short_file", "S 2000000000 a b\n900 1 2 3\n",
+     "smooth1.txt:2: record 2: expected a number, found end of file", "S\n2048\na\nb\n-180.000000 0.000001\n"},
+    {"word_for_a_number", "S 2 a b\n900 1 2 3\n\n900 abc 2 3\n",
+     "smooth1.txt:4: record 2: expected a number, found \"abc\"", S2 + "-180.000000 0.000001\n"},
+    {"exponent_without_digits", "S 2 a b\n900 1.5e+x 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"e+x\"",
+     S2},
+    {"bare_exponent_mark", "S 2 a b\n900 5e 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"e\"", S2},
+    {"lone_point", "S 2 a b\n. 1 2 3\n", "smooth1.txt:2: record 1: expected a number, found \".\"", S2},
+    {"lone_minus", "S 2 a b\n900 - 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"-\"", S2},
+    {"sign_and_point", "S 2 a b\n900 1 +.x 3\n", "smooth1.txt:2: record 1: expected a number, found \"+.x\"", S2},
+    {"infinity", "S 2 a b\ninf 1 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"inf\"", S2},
+    {"not_a_number", "S 2 a b\n900 nan 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"nan\"", S2},
+    {"hexadecimal", "S 2 a b\n0x384 1 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"x384\"", S2},
+    {"beyond_single_precision", "S 2 a b\n900 1 2 3\n900 1 3.40282356779733661637539395458142568448e38 3\n",
+     "smooth1.txt:3: record 2: expected a number within single-precision range, found "
+     "\"3.40282356779733661637539395458142568448\"...",
+     S2 + "-180.000000 0.000001\n"},
+    {"huge_exponent", "S 2 a b\n900 1 2 -1e99999999999999999999\n",
+     "smooth1.txt:2: record 1: expected a number within single-precision range, found "
+     "\"-1e99999999999999999999\"",
+     S2},
+    {"long_number_beyond_range", "S 2 a b\n900 1 2 1" + std::string(100, '0') + "\n",
+     "smooth1.txt:2: record 1: expected a number within single-precision range, found \"1" + std::string(39, '0') +
+         "\"...",
+     S2},
+    {"long_number_then_exponent_without_digits", "S 2 a b\n900 0." + std::string(90, '7') + "e+x 2 3\n",
+     "smooth1.txt:2: record 1: expected a number, found \"e+x\"", S2},
+    {"control_bytes_are_escaped", "S 2 a b\n900 \x01\"\\\xff 2 3\n",
+     "smooth1.txt:2: record 1: expected a number, found \"\\x01\\\"\\\\\\xff\"", S2},
+    {"long_word_is_cut_short", "S 2 a b\n900 " + std::string(100, 'z') + "\n",
+     "smooth1.txt:2: record 1: expected a number, found \"" + std::string(40, 'z') + "\"...", S2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
+                         testing::Combine(testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
+                                          testing::ValuesIn(BAD_CASES)),
+                         [](const auto &info) {
+                             return std::string(std::get<1>(info.param).name) +
+                                    (std::get<0>(info.param) == SMOOTH_CONVERT_EXE ? "" : "_tiny_chunks");
+                         });
+
+TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
+{
+    struct Case {
+        const char *name;
+        void (*prepare)(const fs::path &);
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing", [](const fs::path &) {}, "smooth_convert: smooth1.txt: No such file or directory\n"},
+        {"a directory", [](const fs::path &dir) { fs::create_directory(dir / "smooth1.txt"); },
+         "smooth_convert: smooth1.txt: Is a directory\n"},
+    };
+    for (const Case &c : cases) {
+        for (const bool existing : {false, true}) {
+            testutil::TempDir dir;
+            c.prepare(dir.path());
+            if (existing) {
+                testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
+            }
+            const Conversion got = convert_in(GetParam(), dir.path());
+            EXPECT_EQ(got.status, 1) << c.name;
+            EXPECT_EQ(got.err, c.message) << c.name;
+            EXPECT_EQ(got.output_exists, existing) << c.name;
+            if (existing) {
+                EXPECT_EQ(got.output, "kept\n") << c.name;
+            }
+        }
+    }
+}
+
+TEST_P(Converter, UnwritableOutputFailsLoudly)
+{
+    struct Case {
+        const char *name;
+        void (*prepare)(const fs::path &);
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a directory", [](const fs::path &dir) { fs::create_directory(dir / "smooth2.txt"); },
+         "smooth_convert: smooth2.txt: Is a directory\n"},
+        {"a full disk", [](const fs::path &dir) { fs::create_symlink("/dev/full", dir / "smooth2.txt"); },
+         "smooth_convert: smooth2.txt: No space left on device\n"},
+    };
+    for (const Case &c : cases) {
+        for (const std::string &input : {header("1") + "900 1 2 3\n", header("1") + "900 1 2\n"}) {
+            testutil::TempDir dir;
+            testutil::write_file(dir.path() / "smooth1.txt", input);
+            c.prepare(dir.path());
+            const Conversion got = convert_in(GetParam(), dir.path());
+            EXPECT_EQ(got.status, 1) << c.name;
+            EXPECT_EQ(got.err, c.message) << c.name;
+        }
+    }
+}
+
+TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
+{
+    // A 4 MiB header word and 16 MiB of records: neither may be held whole.
+    testutil::TempDir dir;
+    {
+        std::string text(4u << 20, 'h');
+        text += " 2147483647 a b\n";
+        for (int r = 0; r < 400000; ++r) {
+            text += "1234.5678 -0.000123 7.25e3 1\n";
+        }
+        text += "900 1 2";
+        testutil::write_file(dir.path() / "smooth1.txt", text);
+    }
+    // GNU time reports the program's own peak; the test process's own
+    // accounting of its children would count what a fork inherits from it.
+    if (!fs::exists("/usr/bin/time")) {
+        GTEST_SKIP() << "needs /usr/bin/time (Debian package time)";
+    }
+    const fs::path peak_file = dir.path() / "peak";
+    testutil::TempDir wrapper;
+    const fs::path script = wrapper.path() / "measure";
+    testutil::write_file(script, "#!/bin/sh\nexec /usr/bin/time -f %M -o '" + peak_file.string() + "' '" +
+                                     GetParam() + "'\n");
+    fs::permissions(script, fs::perms::owner_all);
+    const testutil::RunResult run = testutil::run_program(script.string(), dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "smooth_convert: smooth1.txt:400002: record 400001: expected a number, found end of file\n");
+    // The figure is the last line; GNU time may put a note on the exit
+    // status before it.
+    std::string peak = testutil::read_file(peak_file);
+    while (!peak.empty() && peak.back() == '\n') {
+        peak.pop_back();
+    }
+    peak = peak.substr(peak.find_last_of('\n') + 1);
+    ASSERT_FALSE(peak.empty());
+    // Peak resident set in KiB.
+    EXPECT_LT(std::stol(peak), 16 * 1024) << peak;
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Converter, testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
+                         [](const auto &info) {
+                             return std::string(info.param == SMOOTH_CONVERT_EXE ? "normal" : "tiny_chunks");
+                         });
+
+}  // namespace
