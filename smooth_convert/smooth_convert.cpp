@@ -10,12 +10,15 @@
 // written to "smooth2.txt" stays there, complete.
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -55,10 +58,14 @@ constexpr int END = -1;
 // keeping 200 and noting whether any non-zero digit was dropped decides the
 // rounding exactly as the full text would.
 constexpr int MAX_DIGITS = 200;
+// Digits gathered into an integer for the quick conversion; 19 always fit.
+constexpr int FAST_DIGITS = 19;
 // Decimal exponents (of the form 0.ddd x 10^e) past which the value is
 // certainly beyond the single-precision range or certainly rounds to zero.
 constexpr long long OVERFLOW_EXPONENT = 40;
 constexpr long long UNDERFLOW_EXPONENT = -50;
+// Below this exponent a value is under 10^38 and so certainly in range.
+constexpr long long SAFE_EXPONENT = 38;
 
 // Thrown to abandon the conversion; carries the whole diagnostic line.
 struct Failure {
@@ -132,9 +139,30 @@ inline int peek(Input &in)
     return in.buf[in.pos];
 }
 
-inline bool is_space(int c)
+constexpr bool space_table_entry(int c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+struct SpaceTable {
+    bool is_space[256];
+};
+
+constexpr SpaceTable make_space_table()
+{
+    SpaceTable t{};
+    for (int c = 0; c < 256; ++c) {
+        t.is_space[c] = space_table_entry(c);
+    }
+    return t;
+}
+
+constexpr SpaceTable SPACE = make_space_table();
+
+// White space is exactly these six characters, whatever the locale says.
+inline bool is_space(int c)
+{
+    return c >= 0 && SPACE.is_space[c];
 }
 
 inline bool is_digit(int c)
@@ -300,14 +328,199 @@ int read_count(Input &in)
     return static_cast<int>(negative ? -value : value);
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common case, value = mantissa x 10^scale with a short mantissa: one
+// correctly rounded double operation on exact operands, then the rounding
+// to single precision.  Two roundings in a row can go wrong only when the
+// double lands within one of its units of a point halfway between two
+// single-precision values; those cases, and results outside the normal
+// single-precision range, are left to exact_float (false is returned).
+bool quick_float(std::uint64_t mantissa, int n, long long scale, bool negative, float &value)
+{
+    constexpr std::uint64_t EXACT_INTEGER_LIMIT = std::uint64_t{1} << 53;
+    if (n > FAST_DIGITS || mantissa >= EXACT_INTEGER_LIMIT || scale < -22 || scale > 22) {
+        return false;
+    }
+    const double m = static_cast<double>(mantissa);
+    const double d = scale >= 0 ? m * EXACT_POWERS_OF_TEN[scale] : m / EXACT_POWERS_OF_TEN[-scale];
+    if (!(d >= static_cast<double>(std::numeric_limits<float>::min()) &&
+          d <= static_cast<double>(std::numeric_limits<float>::max()))) {
+        return false;
+    }
+    // The 29 low bits of a double's significand are the ones rounding to
+    // single precision drops; 1 followed by 28 zeros is the halfway pattern.
+    constexpr std::uint64_t DROPPED = (std::uint64_t{1} << 29) - 1;
+    constexpr std::uint64_t HALFWAY = std::uint64_t{1} << 28;
+    const std::uint64_t low = std::bit_cast<std::uint64_t>(d) & DROPPED;
+    if (low + 1 >= HALFWAY && low <= HALFWAY + 1) {
+        return false;
+    }
+    const auto f = static_cast<float>(d);
+    value = negative ? -f : f;
+    return true;
+}
+
+// Any number, exactly: rewritten as "[-]d1...dn[1]e<k>" so that a number of
+// any length converts from a short text; the appended 1 stands for dropped
+// non-zero digits, which can only push the value off a tie.  False when the
+// value lies beyond the single-precision range.
+bool exact_float(const char *digits, int n, bool dropped_nonzero, long long e, bool negative, float &value)
+{
+    char text[MAX_DIGITS + 32];
+    char *t = text;
+    if (negative) {
+        *t++ = '-';
+    }
+    std::memcpy(t, digits, static_cast<std::size_t>(n));
+    t += n;
+    int kept = n;
+    if (dropped_nonzero) {
+        *t++ = '1';
+        ++kept;
+    }
+    *t++ = 'e';
+    t = std::to_chars(t, text + sizeof text, e - kept).ptr;
+    const std::from_chars_result r = std::from_chars(text, t, value);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Out of range means rounded to infinity or to zero; only the first
+        // is an error, the second is the nearest value.
+        value = negative ? -0.0f : 0.0f;
+        return e <= 0;
+    }
+    return true;
+}
+
 std::string record_label(long long record)
 {
     return "record " + std::to_string(record);
 }
 
-// Reads one number: an optional sign, digits with at most one decimal point
-// among them, and an optional exponent; the longest prefix that fits.
-float read_number(Input &in, long long record)
+// Bytes the short-number scanner may look at past the start of a number.
+constexpr std::size_t SHORT_LOOKAHEAD = 32;
+
+inline std::uint64_t load8(const unsigned char *p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// How many of the eight bytes in `v` (first byte in the low bits) are
+// decimal digits before the first that is not.  Digits below the first
+// non-digit neither carry nor borrow, so its flag is always exact.
+inline int leading_digits(std::uint64_t v)
+{
+    const std::uint64_t flags = ((v + 0x4646464646464646) | (v - 0x3030303030303030)) & 0x8080808080808080;
+    return flags == 0 ? 8 : std::countr_zero(flags) / 8;
+}
+
+// The value of the first `k` (below 8) digit bytes of `v`: the rest is
+// shifted out (in two steps, so that k = 0 needs no branch) and the digits
+// are combined pairwise, then in fours.
+inline std::uint64_t digits_value(std::uint64_t v, int k)
+{
+    v = ((v - 0x3030303030303030) << (8 * (7 - k))) << 8;
+    v = v * 10 + (v >> 8);
+    constexpr std::uint64_t PAIRS = 0x000000FF000000FF;
+    v = ((v & PAIRS) * (100 + (1000000ULL << 32)) + ((v >> 16) & PAIRS) * (1 + (10000ULL << 32))) >> 32;
+    return v;
+}
+
+constexpr std::uint64_t POWERS_OF_TEN[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// A number of the everyday shape, at most 7 digits before and after the
+// point and an exponent of at most 3 digits, as mantissa x 10^scale.
+struct ShortNumber {
+    std::uint64_t mantissa;
+    int digits;
+    int scale;
+    int magnitude;  // the value is below 10^magnitude
+    bool negative;
+};
+
+// Scans a number of the everyday shape straight from the buffer, at least
+// SHORT_LOOKAHEAD bytes of which must follow `p`.  Returns the bytes it
+// takes, or 0 to leave the number, whatever it is, to the general reader.
+// Whether there is a sign, a point or an exponent varies from number to
+// number in real files, so those choices are made by arithmetic rather
+// than by branches the processor would keep mispredicting.  Without
+// WANT_MANTISSA only the extent and the magnitude are worked out.
+template <bool WANT_MANTISSA>
+[[gnu::always_inline]] inline
+std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
+{
+    if constexpr (std::endian::native != std::endian::little) {
+        return 0;
+    }
+    const unsigned char *const start = p;
+    out.negative = *p == '-';
+    p += (*p == '+') | (*p == '-');
+
+    const std::uint64_t whole_bytes = load8(p);
+    const int whole = leading_digits(whole_bytes);
+    p += whole;
+
+    const int has_point = *p == '.';
+    const unsigned char *const fraction_start = p + has_point;
+    const std::uint64_t fraction_bytes = load8(fraction_start);
+    const int fraction = leading_digits(fraction_bytes) & -has_point;
+    if ((whole | fraction) >= 8 || whole + fraction == 0) {
+        return 0;
+    }
+    if constexpr (WANT_MANTISSA) {
+        out.mantissa =
+            digits_value(whole_bytes, whole) * POWERS_OF_TEN[fraction] + digits_value(fraction_bytes, fraction);
+    }
+    p = fraction_start + fraction;
+
+    const int has_e = (*p | 0x20) == 'e';
+    const unsigned char *q = p + 1;
+    const int exponent_negative = *q == '-';
+    q += (*q == '+') | (*q == '-');
+    const std::uint64_t exponent_bytes = load8(q);
+    const int length = leading_digits(exponent_bytes);
+    // "e" without digits is not part of the number; too long an exponent is
+    // left to the general reader.
+    const int use_exponent = has_e & (length > 0);
+    if (use_exponent & (length > 3)) {
+        return 0;
+    }
+    const int magnitude_of_exponent = static_cast<int>(digits_value(exponent_bytes, length & 3)) & -use_exponent;
+    const int exponent = exponent_negative ? -magnitude_of_exponent : magnitude_of_exponent;
+    p = use_exponent ? q + length : p;
+
+    out.digits = whole + fraction;
+    out.scale = exponent - fraction;
+    out.magnitude = whole + exponent;
+    return static_cast<std::size_t>(p - start);
+}
+
+// The byte at `pos`, refilling the buffer when it is used up.  The scanning
+// loops keep their position in locals rather than in `in`, so that it can
+// stay in a register while they store digits.
+inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
+{
+    if (pos == len) {
+        in.pos = pos;
+        const bool more = refill(in);
+        pos = in.pos;
+        len = in.len;
+        if (!more) {
+            return END;
+        }
+    }
+    return in.buf[pos];
+}
+
+// Reads one number in full, whatever its shape and wherever it lies in the
+// buffer: an optional sign, digits with at most one decimal point among
+// them, and an optional exponent; the longest prefix that fits.  When the
+// caller has no use for the value (`want_value` false) the number is still
+// checked in full, but converted only when it might be out of range.
+[[gnu::noinline]] float read_any_number(Input &in, long long record, bool want_value)
 {
     int c = skip_space(in);
     if (c == END) {
@@ -315,22 +528,27 @@ float read_number(Input &in, long long record)
     }
     const long long line = in.line;
     begin_item(in);
+    std::size_t pos = in.pos;
+    std::size_t len = in.len;
 
     const bool negative = c == '-';
     if (c == '+' || c == '-') {
-        ++in.pos;
-        c = peek(in);
+        ++pos;
+        c = byte_at(in, pos, len);
     }
 
     // The value is 0.d1d2...dn x 10^point_exp, d1 being the first non-zero
     // digit; `dropped_nonzero` records whether digits past MAX_DIGITS matter.
+    // The first FAST_DIGITS digits are also gathered as an integer for the
+    // quick conversion below.
     char digits[MAX_DIGITS];
     int n = 0;
+    std::uint64_t mantissa = 0;
     bool dropped_nonzero = false;
     long long point_exp = 0;
     bool any_digit = false;
     bool after_point = false;
-    for (;; ++in.pos, c = peek(in)) {
+    for (;; ++pos, c = byte_at(in, pos, len)) {
         if (is_digit(c)) {
             any_digit = true;
             if (n == 0 && c == '0') {
@@ -338,6 +556,9 @@ float read_number(Input &in, long long record)
                     --point_exp;
                 }
                 continue;
+            }
+            if (n < FAST_DIGITS) {
+                mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
             }
             if (n < MAX_DIGITS) {
                 digits[n++] = static_cast<char>(c);
@@ -354,69 +575,50 @@ float read_number(Input &in, long long record)
         }
     }
     if (!any_digit) {
+        in.pos = pos;
         throw input_failure(line, record_label(record), "expected a number, found " + quote_word_at_mark(in));
     }
 
     long long exponent = 0;
     if (c == 'e' || c == 'E') {
-        ++in.pos;
+        ++pos;
         std::size_t taken = 1;
-        c = peek(in);
+        c = byte_at(in, pos, len);
         const bool exponent_negative = c == '-';
         if (c == '+' || c == '-') {
-            ++in.pos;
+            ++pos;
             taken = 2;
-            c = peek(in);
+            c = byte_at(in, pos, len);
         }
         if (is_digit(c)) {
             // Saturates far beyond any exponent that could still matter.
             constexpr long long EXPONENT_CAP = 1000000000LL;
-            for (; is_digit(c); c = peek(in)) {
+            for (; is_digit(c); c = byte_at(in, pos, len)) {
                 exponent = std::min(EXPONENT_CAP, exponent * 10 + (c - '0'));
-                ++in.pos;
+                ++pos;
             }
             if (exponent_negative) {
                 exponent = -exponent;
             }
         } else {
             // "e" or "e+" with no digit is not part of the number.
-            in.pos -= taken;
+            pos -= taken;
         }
     }
+    in.pos = pos;
 
     const long long e = point_exp + exponent;
     const float zero = negative ? -0.0f : 0.0f;
-    if (n == 0 || e < UNDERFLOW_EXPONENT) {
-        in.mark = NO_MARK;
-        return zero;
-    }
-    bool overflow = e > OVERFLOW_EXPONENT;
     float value = zero;
-    if (!overflow) {
-        // Rewritten as "[-]d1...dn[1]e<k>" so that a number of any length
-        // converts from a short text; the appended 1 stands for the dropped
-        // non-zero digits, which only ever push the value off a tie.
-        char text[MAX_DIGITS + 32];
-        char *t = text;
-        if (negative) {
-            *t++ = '-';
-        }
-        std::memcpy(t, digits, static_cast<std::size_t>(n));
-        t += n;
-        int kept = n;
-        if (dropped_nonzero) {
-            *t++ = '1';
-            ++kept;
-        }
-        *t++ = 'e';
-        t = std::to_chars(t, text + sizeof text, e - kept).ptr;
-        const std::from_chars_result r = std::from_chars(text, t, value);
-        if (r.ec == std::errc::result_out_of_range) {
-            // Out of range means rounded to infinity or to zero; only the
-            // first is an error, the second is the nearest value.
-            overflow = e > 0;
-            value = zero;
-        }
+    bool overflow = false;
+    if (n == 0 || e < UNDERFLOW_EXPONENT) {
+        value = zero;
+    } else if (e > OVERFLOW_EXPONENT) {
+        overflow = true;
+    } else if (!want_value && e <= SAFE_EXPONENT) {
+        // Below 10^38: certainly within range, and nobody needs the value.
+    } else if (!quick_float(mantissa, n, e - n, negative, value)) {
+        overflow = !exact_float(digits, n, dropped_nonzero, e, negative, value);
     }
     if (overflow) {
         throw input_failure(line, record_label(record),
@@ -424,6 +626,38 @@ float read_number(Input &in, long long record)
     }
     in.mark = NO_MARK;
     return value;
+}
+
+// Reads one number; see read_any_number.  Most numbers in a large file are
+// short and lie well inside the buffer, so they are taken here without the
+// byte-by-byte bookkeeping of the general reader.
+inline float read_number(Input &in, long long record, bool want_value)
+{
+    std::size_t pos = in.pos;
+    while (pos < in.len && is_space(in.buf[pos])) {
+        in.line += in.buf[pos] == '\n';
+        ++pos;
+    }
+    in.pos = pos;
+    if (in.len - pos >= SHORT_LOOKAHEAD) {
+        ShortNumber number;
+        if (want_value) {
+            const std::size_t taken = scan_short_number<true>(in.buf + pos, number);
+            float value = number.negative ? -0.0f : 0.0f;
+            if (taken > 0 && (number.mantissa == 0 || quick_float(number.mantissa, number.digits, number.scale,
+                                                                  number.negative, value))) {
+                in.pos = pos + taken;
+                return value;
+            }
+        } else {
+            const std::size_t taken = scan_short_number<false>(in.buf + pos, number);
+            if (taken > 0 && number.magnitude <= SAFE_EXPONENT) {
+                in.pos = pos + taken;
+                return 0.0f;
+            }
+        }
+    }
+    return read_any_number(in, record, want_value);
 }
 
 void put_fixed6(char *&p, char *end, double v)
@@ -446,14 +680,17 @@ void convert(Input &in, std::FILE *out)
 
     int written = 0;
     for (long long record = 1; record <= n; ++record) {
-        const float c1 = read_number(in, record);
-        const float c2 = read_number(in, record);
+        // Once the last line that may be written is out, no value can
+        // change the output any more, but every record must still be valid.
+        const bool open = written < MAX_RECORDS;
+        const float c1 = read_number(in, record, open);
+        const float c2 = read_number(in, record, open);
         // The last two columns are read, and must be valid, but are not used.
-        read_number(in, record);
-        read_number(in, record);
+        read_number(in, record, false);
+        read_number(in, record, false);
         const double x = static_cast<double>(c1) * 0.2 - 360.0;
         const double y = static_cast<double>(c2) * 1e-6;
-        if (x >= -200.0 && written < MAX_RECORDS) {
+        if (x >= -200.0 && open) {
             p = line;
             put_fixed6(p, line + sizeof line, x);
             *p++ = ' ';

@@ -196,6 +196,58 @@ TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
     EXPECT_EQ(got.output, "Random\n" + std::to_string(records) + "\na\nb\n" + output);
 }
 
+TEST_P(Converter, ShortNumbersRoundCorrectly)
+{
+    // Up to 19 significant digits with every kind of scale, where the
+    // printed digits show the single-precision value: c1 from 800 up (x is
+    // printed), c2 from 2^24 up (y keeps whole units of the value).  The
+    // listed ones sit on or right next to points halfway between two
+    // single-precision values.
+    std::vector<std::pair<std::string, std::string>> records = {
+        {"16777217", "16777217"},           {"16777219", "33554434"},
+        {"16777217.0000001", "16777216.99999999999"}, {"1000.000030517578125", "3.4028235e38"},
+        {"1000.0000305175781", "1.6777217e7"},  {"1000.0000305175782", "167772170000e-4"},
+    };
+    std::mt19937_64 rng(7);
+    // Sixteen-digit neighbours of halfway points: their nearest double is
+    // often the halfway point itself, which must not decide the rounding.
+    auto near_halfway = [&](double lo, double hi) {
+        const double t = static_cast<double>(rng() % 1000000) / 1e6;
+        const auto f = static_cast<float>(lo * std::pow(hi / lo, t));
+        const double halfway = (static_cast<double>(f) + static_cast<double>(std::nextafter(f, INFINITY))) / 2;
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.15e", halfway);
+        return std::string(buf);
+    };
+    while (records.size() < 1000) {
+        records.emplace_back(near_halfway(800, 1e7), near_halfway(16777216, 1e38));
+    }
+    while (records.size() < 2000) {
+        auto short_number = [&](int min_exp10, int max_exp10) {
+            const int n = 1 + static_cast<int>(rng() % 19);
+            std::string digits(1, static_cast<char>('1' + rng() % 9));
+            for (int i = 1; i < n; ++i) {
+                digits += static_cast<char>('0' + rng() % 10);
+            }
+            const int exp10 = min_exp10 + static_cast<int>(rng() % static_cast<unsigned>(max_exp10 - min_exp10));
+            // Place the point so that the value is about 10^exp10.
+            const int point = static_cast<int>(rng() % (digits.size() + 1));
+            std::string text = digits.substr(0, point) + "." + digits.substr(point);
+            return text + "e" + std::to_string(exp10 - point + 1);
+        };
+        records.emplace_back(short_number(3, 9), short_number(8, 38));
+    }
+    std::string input = "S " + std::to_string(records.size()) + " a b\n";
+    std::string output = "S\n" + std::to_string(records.size()) + "\na\nb\n";
+    for (const auto &[c1, c2] : records) {
+        input += c1 + " " + c2 + " 0 0\n";
+        output += expected_line(c1, c2);
+    }
+    const Conversion got = run(input);
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.output, output);
+}
+
 TEST_P(Converter, AtMost2048LinesButEveryRecordIsRead)
 {
     std::string records;
