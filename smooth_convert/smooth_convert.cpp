@@ -72,6 +72,40 @@ struct Failure {
     std::string message;
 };
 
+inline std::uint64_t load8(const unsigned char *p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Line feeds among the first n bytes of p, eight bytes at a time: each
+// byte's flag is exact (no test lets a carry into the next byte), and the
+// flags add up in eight one-byte lanes that are emptied before they fill.
+long long count_line_feeds(const unsigned char *p, std::size_t n)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101;
+    constexpr std::uint64_t HIGH = 0x8080808080808080;
+    constexpr std::uint64_t LOW7 = 0x7F7F7F7F7F7F7F7F;
+    constexpr std::uint64_t EVEN_BYTES = 0x00FF00FF00FF00FF;
+    long long total = 0;
+    std::size_t i = 0;
+    while (n - i >= 8) {
+        const std::size_t stop = i + 8 * std::min<std::size_t>((n - i) / 8, 255);
+        std::uint64_t lanes = 0;
+        for (; i < stop; i += 8) {
+            const std::uint64_t t = load8(p + i) ^ (ONES * '\n');
+            lanes += (~(((t & LOW7) + LOW7) | t) & HIGH) >> 7;
+        }
+        const std::uint64_t pairs = (lanes & EVEN_BYTES) + ((lanes >> 8) & EVEN_BYTES);
+        total += static_cast<long long>((pairs * 0x0001000100010001) >> 48);
+    }
+    for (; i < n; ++i) {
+        total += p[i] == '\n';
+    }
+    return total;
+}
+
 struct Input {
     std::FILE *file;
     unsigned char *buf;
@@ -80,9 +114,17 @@ struct Input {
     std::size_t mark;       // where the item being read began, or NO_MARK
     bool mark_lost;         // the item outgrew ITEM_KEEP; its start is in `head`
     char head[QUOTE_LIMIT];
+    long long mark_line;    // the line the item began on, once its mark is lost
     bool at_eof;
-    long long line;         // line of buf[pos], counting from 1
+    long long lines_before; // line feeds in the input before buf[0]
 };
+
+// The line of buf[index], counting from 1.  Lines are counted only when a
+// diagnostic needs one, and for bytes about to leave the buffer.
+long long line_at(const Input &in, std::size_t index)
+{
+    return 1 + in.lines_before + count_line_feeds(in.buf, index);
+}
 
 std::string describe_errno(int err)
 {
@@ -106,11 +148,13 @@ bool refill(Input &in)
             keep_from = std::min(keep_from, in.mark);
         } else {
             std::memcpy(in.head, in.buf + in.mark, QUOTE_LIMIT);
+            in.mark_line = line_at(in, in.mark);
             in.mark_lost = true;
             in.mark = NO_MARK;
         }
     }
     if (keep_from > 0) {
+        in.lines_before += count_line_feeds(in.buf, keep_from);
         std::memmove(in.buf, in.buf + keep_from, in.len - keep_from);
         in.len -= keep_from;
         in.pos -= keep_from;
@@ -175,9 +219,7 @@ int skip_space(Input &in)
 {
     for (;;) {
         const int c = peek(in);
-        if (c == '\n') {
-            ++in.line;
-        } else if (!is_space(c)) {
+        if (!is_space(c)) {
             return c;
         }
         ++in.pos;
@@ -250,10 +292,17 @@ std::string quote_word_at_mark(Input &in)
 // input the last line that holds anything.
 long long line_of_end(const Input &in)
 {
-    if (in.pos > 0 && in.buf[in.pos - 1] == '\n' && in.line > 1) {
-        return in.line - 1;
+    const long long line = line_at(in, in.pos);
+    if (in.pos > 0 && in.buf[in.pos - 1] == '\n' && line > 1) {
+        return line - 1;
     }
-    return in.line;
+    return line;
+}
+
+// The line on which the current item began.
+long long line_of_item(const Input &in)
+{
+    return in.mark_lost ? in.mark_line : line_at(in, in.mark);
 }
 
 Failure input_failure(long long line, const std::string &where, const std::string &what)
@@ -302,7 +351,6 @@ int read_count(Input &in)
     if (c == END) {
         throw missing(in, "header", name);
     }
-    const long long line = in.line;
     begin_item(in);
     const bool negative = c == '-';
     if (c == '+' || c == '-') {
@@ -310,6 +358,7 @@ int read_count(Input &in)
         c = peek(in);
     }
     if (!is_digit(c)) {
+        const long long line = line_of_item(in);
         throw input_failure(line, "header", std::string("expected ") + name + ", found " + quote_word_at_mark(in));
     }
     // Saturates one past the most negative int, which is enough to tell
@@ -321,6 +370,7 @@ int read_count(Input &in)
         ++in.pos;
     }
     if (value > (negative ? LIMIT : LIMIT - 1)) {
+        const long long line = line_of_item(in);
         throw input_failure(line, "header",
                             "expected a record count within the signed 32-bit range, found " + quote_item(in));
     }
@@ -401,12 +451,6 @@ std::string record_label(long long record)
 // Bytes the short-number scanner may look at past the start of a number.
 constexpr std::size_t SHORT_LOOKAHEAD = 32;
 
-inline std::uint64_t load8(const unsigned char *p)
-{
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 // How many of the eight bytes in `v` (first byte in the low bits) are
 // decimal digits before the first that is not.  Digits below the first
@@ -444,10 +488,7 @@ struct ShortNumber {
 // Scans a number of the everyday shape straight from the buffer, at least
 // SHORT_LOOKAHEAD bytes of which must follow `p`.  Returns the bytes it
 // takes, or 0 to leave the number, whatever it is, to the general reader.
-// Whether there is a sign, a point or an exponent varies from number to
-// number in real files, so those choices are made by arithmetic rather
-// than by branches the processor would keep mispredicting.  Without
-// WANT_MANTISSA only the extent and the magnitude are worked out.
+// Without WANT_MANTISSA only the extent and the magnitude are worked out.
 template <bool WANT_MANTISSA>
 [[gnu::always_inline]] inline
 std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
@@ -476,21 +517,24 @@ std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
     }
     p = fraction_start + fraction;
 
-    const int has_e = (*p | 0x20) == 'e';
-    const unsigned char *q = p + 1;
-    const int exponent_negative = *q == '-';
-    q += (*q == '+') | (*q == '-');
-    const std::uint64_t exponent_bytes = load8(q);
-    const int length = leading_digits(exponent_bytes);
-    // "e" without digits is not part of the number; too long an exponent is
-    // left to the general reader.
-    const int use_exponent = has_e & (length > 0);
-    if (use_exponent & (length > 3)) {
-        return 0;
+    int exponent = 0;
+    if ((*p | 0x20) == 'e') {
+        const unsigned char *q = p + 1;
+        const bool exponent_negative = *q == '-';
+        q += (*q == '+') | (*q == '-');
+        const std::uint64_t exponent_bytes = load8(q);
+        const int length = leading_digits(exponent_bytes);
+        // "e" without digits is not part of the number; too long an
+        // exponent is left to the general reader.
+        if (length > 3) {
+            return 0;
+        }
+        if (length > 0) {
+            const auto magnitude = static_cast<int>(digits_value(exponent_bytes, length));
+            exponent = exponent_negative ? -magnitude : magnitude;
+            p = q + length;
+        }
     }
-    const int magnitude_of_exponent = static_cast<int>(digits_value(exponent_bytes, length & 3)) & -use_exponent;
-    const int exponent = exponent_negative ? -magnitude_of_exponent : magnitude_of_exponent;
-    p = use_exponent ? q + length : p;
 
     out.digits = whole + fraction;
     out.scale = exponent - fraction;
@@ -526,7 +570,6 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
     if (c == END) {
         throw missing(in, record_label(record), "a number");
     }
-    const long long line = in.line;
     begin_item(in);
     std::size_t pos = in.pos;
     std::size_t len = in.len;
@@ -576,6 +619,7 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
     }
     if (!any_digit) {
         in.pos = pos;
+        const long long line = line_of_item(in);
         throw input_failure(line, record_label(record), "expected a number, found " + quote_word_at_mark(in));
     }
 
@@ -621,6 +665,7 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
         overflow = !exact_float(digits, n, dropped_nonzero, e, negative, value);
     }
     if (overflow) {
+        const long long line = line_of_item(in);
         throw input_failure(line, record_label(record),
                             "expected a number within single-precision range, found " + quote_item(in));
     }
@@ -631,16 +676,17 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
 // Reads one number; see read_any_number.  Most numbers in a large file are
 // short and lie well inside the buffer, so they are taken here without the
 // byte-by-byte bookkeeping of the general reader.
-inline float read_number(Input &in, long long record, bool want_value)
+[[gnu::always_inline]] inline float read_number(Input &in, long long record, bool want_value)
 {
+    const unsigned char *const buf = in.buf;
+    const std::size_t len = in.len;
     std::size_t pos = in.pos;
-    while (pos < in.len && is_space(in.buf[pos])) {
-        in.line += in.buf[pos] == '\n';
+    while (pos < len && is_space(buf[pos])) {
         ++pos;
     }
     in.pos = pos;
-    if (in.len - pos >= SHORT_LOOKAHEAD) {
-        ShortNumber number;
+    if (len - pos >= SHORT_LOOKAHEAD) {
+        ShortNumber number{};
         if (want_value) {
             const std::size_t taken = scan_short_number<true>(in.buf + pos, number);
             float value = number.negative ? -0.0f : 0.0f;
@@ -730,7 +776,7 @@ int main()
     }
     // The reader does its own buffering in `buffer`.
     std::setvbuf(in_file, nullptr, _IONBF, 0);
-    Input in{in_file, buffer.get(), 0, 0, NO_MARK, false, {}, false, 1};
+    Input in{in_file, buffer.get(), 0, 0, NO_MARK, false, {}, 0, false, 0};
 
     // Read the first chunk before the output is created, so that an input
     // that opens but cannot be read (a directory, say) leaves "smooth2.txt"
