@@ -40,7 +40,9 @@ void solve_3x3(double mat[3][3], const double rhs[3], double sol[3])
         det *= piv;
         // Written as a negated >= so that a NaN determinant fails too.
         if (!(std::fabs(det) >= PIVOT_EPSILON)) {
-            std::fputs("\n  The determinant equals ZERO !!!\n", stdout);
+            // A failed write leaves its mark on stdout's error flag, which
+            // the program checks before it exits.
+            (void)std::fputs("\n  The determinant equals ZERO !!!\n", stdout);
             return;
         }
 
@@ -67,7 +69,7 @@ void solve_3x3(double mat[3][3], const double rhs[3], double sol[3])
         mat[k][k] = 1.0;
 
         if (!(std::fabs(piv) >= PIVOT_EPSILON)) {
-            std::fputs("\n  PIVOT TOO SMALL - STOP\n", stdout);
+            (void)std::fputs("\n  PIVOT TOO SMALL - STOP\n", stdout);
             return;
         }
 

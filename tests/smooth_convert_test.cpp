@@ -451,6 +451,36 @@ TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
     EXPECT_LT(std::stol(peak), 16 * 1024) << peak;
 }
 
+TEST_P(Converter, FuzzCorpusAndFindingsEndCleanly)
+{
+    // The fuzzer's seed inputs and every input it ever found a fault with:
+    // each must end in success or in exactly one diagnostic line.
+    int files = 0;
+    for (const char *folder : {"corpus", "regressions"}) {
+        for (const auto &entry : fs::directory_iterator(fs::path(FUZZ_DIR) / folder)) {
+            if (!entry.is_regular_file() || entry.path().filename().string().front() == '.') {
+                continue;
+            }
+            ++files;
+            const Conversion got = run(testutil::read_file(entry.path()));
+            const std::string name = entry.path().filename().string();
+            ASSERT_TRUE(got.status == 0 || got.status == 1) << name << ": status " << got.status;
+            if (got.status == 0) {
+                EXPECT_EQ(got.err, "") << name;
+            } else {
+                EXPECT_EQ(got.err.rfind("smooth_convert: smooth1.txt", 0), 0u) << name << ": " << got.err;
+                EXPECT_EQ(got.err.find('\n'), got.err.size() - 1) << name << ": " << got.err;
+            }
+            std::size_t lines = 0;
+            for (const char c : got.output) {
+                lines += c == '\n';
+            }
+            EXPECT_LE(lines, 4u + 2048u) << name;
+        }
+    }
+    EXPECT_GT(files, 10);
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, Converter, testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
                          [](const auto &info) {
                              return std::string(info.param == SMOOTH_CONVERT_EXE ? "normal" : "tiny_chunks");
