@@ -448,10 +448,6 @@ std::string record_label(long long record)
     return "record " + std::to_string(record);
 }
 
-// Bytes the short-number scanner may look at past the start of a number.
-constexpr std::size_t SHORT_LOOKAHEAD = 32;
-
-
 // How many of the eight bytes in `v` (first byte in the low bits) are
 // decimal digits before the first that is not.  Digits below the first
 // non-digit neither carry nor borrow, so its flag is always exact.
@@ -473,9 +469,60 @@ inline std::uint64_t digits_value(std::uint64_t v, int k)
     return v;
 }
 
-constexpr std::uint64_t POWERS_OF_TEN[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// The value of all eight digit bytes of `v`.
+inline std::uint64_t eight_digits_value(std::uint64_t v)
+{
+    v -= 0x3030303030303030;
+    v = v * 10 + (v >> 8);
+    constexpr std::uint64_t PAIRS = 0x000000FF000000FF;
+    v = ((v & PAIRS) * (100 + (1000000ULL << 32)) + ((v >> 16) & PAIRS) * (1 + (10000ULL << 32))) >> 32;
+    return v;
+}
 
-// A number of the everyday shape, at most 7 digits before and after the
+constexpr std::uint64_t POWERS_OF_TEN[] = {1,
+                                           10,
+                                           100,
+                                           1000,
+                                           10000,
+                                           100000,
+                                           1000000,
+                                           10000000,
+                                           100000000,
+                                           1000000000,
+                                           10000000000,
+                                           100000000000,
+                                           1000000000000,
+                                           10000000000000,
+                                           100000000000000,
+                                           1000000000000000};
+
+// A run of digits that starts at `p`, at most 15 long: its length, or 16
+// when it may be longer; with WANT_VALUE also its value in `value`.
+template <bool WANT_VALUE>
+[[gnu::always_inline]] inline int digit_run(const unsigned char *p, std::uint64_t &value)
+{
+    const std::uint64_t first = load8(p);
+    const int n = leading_digits(first);
+    if (n < 8) {
+        if constexpr (WANT_VALUE) {
+            value = digits_value(first, n);
+        }
+        return n;
+    }
+    const std::uint64_t second = load8(p + 8);
+    const int m = leading_digits(second);
+    if constexpr (WANT_VALUE) {
+        value = m == 8 ? 0 : eight_digits_value(first) * POWERS_OF_TEN[m] + digits_value(second, m);
+    }
+    return 8 + m;
+}
+
+// The longest run digit_run measures in full.
+constexpr int LONGEST_RUN = 15;
+// The most digits whose value a 64-bit integer always holds.
+constexpr int MOST_DIGITS = 19;
+
+// A number of the everyday shape, at most 15 digits before and after the
 // point and an exponent of at most 3 digits, as mantissa x 10^scale.
 struct ShortNumber {
     std::uint64_t mantissa;
@@ -485,13 +532,15 @@ struct ShortNumber {
     bool negative;
 };
 
+// Bytes the short-number scanner may look at past the start of a number.
+constexpr std::size_t SHORT_LOOKAHEAD = 64;
+
 // Scans a number of the everyday shape straight from the buffer, at least
 // SHORT_LOOKAHEAD bytes of which must follow `p`.  Returns the bytes it
 // takes, or 0 to leave the number, whatever it is, to the general reader.
 // Without WANT_MANTISSA only the extent and the magnitude are worked out.
 template <bool WANT_MANTISSA>
-[[gnu::always_inline]] inline
-std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
+[[gnu::always_inline]] inline std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
 {
     if constexpr (std::endian::native != std::endian::little) {
         return 0;
@@ -500,22 +549,25 @@ std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
     out.negative = *p == '-';
     p += (*p == '+') | (*p == '-');
 
-    const std::uint64_t whole_bytes = load8(p);
-    const int whole = leading_digits(whole_bytes);
+    std::uint64_t whole_value = 0;
+    const int whole = digit_run<WANT_MANTISSA>(p, whole_value);
     p += whole;
-
-    const int has_point = *p == '.';
-    const unsigned char *const fraction_start = p + has_point;
-    const std::uint64_t fraction_bytes = load8(fraction_start);
-    const int fraction = leading_digits(fraction_bytes) & -has_point;
-    if ((whole | fraction) >= 8 || whole + fraction == 0) {
+    int fraction = 0;
+    std::uint64_t fraction_value = 0;
+    if (*p == '.') {
+        ++p;
+        fraction = digit_run<WANT_MANTISSA>(p, fraction_value);
+        p += fraction;
+    }
+    if (whole > LONGEST_RUN || fraction > LONGEST_RUN || whole + fraction == 0) {
         return 0;
     }
     if constexpr (WANT_MANTISSA) {
-        out.mantissa =
-            digits_value(whole_bytes, whole) * POWERS_OF_TEN[fraction] + digits_value(fraction_bytes, fraction);
+        if (whole + fraction > MOST_DIGITS) {
+            return 0;
+        }
+        out.mantissa = whole_value * POWERS_OF_TEN[fraction] + fraction_value;
     }
-    p = fraction_start + fraction;
 
     int exponent = 0;
     if ((*p | 0x20) == 'e') {
