@@ -17,8 +17,8 @@ std::string number(std::mt19937_64 &rng, int shape)
     char buf[64];
     const double u = static_cast<double>(rng() % 1000000) / 1000000.0;
     switch (shape) {
-    case 0:  // a channel: 800 to 3000 with four decimals
-        std::snprintf(buf, sizeof buf, "%.4f", 800.0 + 2200.0 * u);
+    case 0:  // a channel: 800 to 3000 with five decimals
+        std::snprintf(buf, sizeof buf, "%.5f", 800.0 + 2200.0 * u);
         break;
     case 1:  // a signed count
         std::snprintf(buf, sizeof buf, "%+d", static_cast<int>(rng() % 200000) - 100000);
@@ -30,7 +30,7 @@ std::string number(std::mt19937_64 &rng, int shape)
         std::snprintf(buf, sizeof buf, "00%.2fE+2", u * 10.0);
         break;
     default:  // a short decimal
-        std::snprintf(buf, sizeof buf, "%.2f", u * 100.0);
+        std::snprintf(buf, sizeof buf, "%.3f", u * 100.0);
         break;
     }
     return buf;

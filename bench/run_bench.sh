@@ -9,7 +9,8 @@ converter=$1 baseline=$2 generator=$3 workdir=$4 runs=${5:-5}
 mkdir -p "$workdir"
 cd "$workdir"
 
-if [[ ! -s smooth1.txt ]]; then
+# (made again whenever the generator has been rebuilt)
+if [[ ! -s smooth1.txt || "$generator" -nt smooth1.txt ]]; then
     echo "generating $workdir/smooth1.txt ..."
     "$generator" smooth1.txt
 fi
