@@ -5,6 +5,7 @@
 
 #include "integrate_uneven.h"
 #include "solve_3x3.h"
+#include "solve_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -62,27 +63,9 @@ double random_entry(std::mt19937_64 &rng)
     return std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
 }
 
-struct Captured {
-    std::string printed;
-    double mat[3][3];
-    double sol[3];
-};
-
-Captured solve_captured(const double mat[3][3], const double rhs[3])
+testutil::SolveOutcome solve_captured(const double mat[3][3], const double rhs[3])
 {
-    Captured out{};
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            out.mat[i][j] = mat[i][j];
-        }
-        out.sol[i] = std::numeric_limits<double>::quiet_NaN();
-    }
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    solve_3x3(out.mat, rhs, out.sol);
-    std::fflush(stdout);
-    out.printed = testing::internal::GetCapturedStdout();
-    return out;
+    return testutil::solve_capturing(mat, rhs, std::numeric_limits<double>::quiet_NaN());
 }
 
 TEST(Solve3x3Property, WellConditionedSystemsAreSolvedAndInverted)
@@ -105,7 +88,7 @@ TEST(Solve3x3Property, WellConditionedSystemsAreSolvedAndInverted)
             a[rows[i]][i] += (random_entry(rng) < 0 ? -4.0 : 4.0) * magnitude;
         }
         const double rhs[3] = {random_entry(rng), random_entry(rng), random_entry(rng)};
-        const Captured out = solve_captured(a, rhs);
+        const testutil::SolveOutcome out = solve_captured(a, rhs);
         ASSERT_EQ(out.printed, "") << "seed " << SEED + 1 << ", trial " << trial;
         for (int i = 0; i < 3; ++i) {
             double residual = -rhs[i];
@@ -145,7 +128,7 @@ TEST(Solve3x3Property, ZeroRowOrColumnAlwaysGivesTheDeterminantMessage)
             (zero_row ? a[k][i] : a[i][k]) = 0.0;
         }
         const double rhs[3] = {random_entry(rng), random_entry(rng), random_entry(rng)};
-        const Captured out = solve_captured(a, rhs);
+        const testutil::SolveOutcome out = solve_captured(a, rhs);
         EXPECT_EQ(out.printed, "\n  The determinant equals ZERO !!!\n")
             << "seed " << SEED + 2 << ", trial " << trial << (zero_row ? ", zero row " : ", zero column ") << k;
         for (const double v : out.sol) {

@@ -138,14 +138,18 @@ const GoodCase GOOD_CASES[] = {
          expected_line("1100", "1.1754942e-38")},
 };
 
-// Plus a header with its count split: a title that is only one word.
+// Test names: the case's own, marked when it runs on the tiny-chunk build.
+template <class Case>
+std::string case_name(const testing::TestParamInfo<std::tuple<std::string, Case>> &info)
+{
+    return std::string(std::get<1>(info.param).name) +
+           (std::get<0>(info.param) == SMOOTH_CONVERT_EXE ? "" : "_tiny_chunks");
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, ConverterAccepts,
                          testing::Combine(testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
                                           testing::ValuesIn(GOOD_CASES)),
-                         [](const auto &info) {
-                             return std::string(std::get<1>(info.param).name) +
-                                    (std::get<0>(info.param) == SMOOTH_CONVERT_EXE ? "" : "_tiny_chunks");
-                         });
+                         case_name<GoodCase>);
 
 TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
 {
@@ -349,10 +353,7 @@ const BadCase BAD_CASES[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
                          testing::Combine(testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
                                           testing::ValuesIn(BAD_CASES)),
-                         [](const auto &info) {
-                             return std::string(std::get<1>(info.param).name) +
-                                    (std::get<0>(info.param) == SMOOTH_CONVERT_EXE ? "" : "_tiny_chunks");
-                         });
+                         case_name<BadCase>);
 
 TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
 {

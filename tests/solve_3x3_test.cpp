@@ -1,4 +1,5 @@
 #include "solve_3x3.h"
+#include "solve_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,30 +15,14 @@ using Matrix = double[3][3];
 const std::string DET_MESSAGE = "\n  The determinant equals ZERO !!!\n";
 const std::string PIVOT_MESSAGE = "\n  PIVOT TOO SMALL - STOP\n";
 
-struct SolveOutcome {
-    std::string printed;
-    double mat[3][3];
-    double sol[3];
-};
+using testutil::SolveOutcome;
 
 // A value no solve could produce, to tell a written `sol` from an untouched one.
 constexpr double SENTINEL = -777.25;
 
 SolveOutcome run_solve(const Matrix mat, const double rhs[3])
 {
-    SolveOutcome out{};
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            out.mat[i][j] = mat[i][j];
-        }
-        out.sol[i] = SENTINEL;
-    }
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    solve_3x3(out.mat, rhs, out.sol);
-    std::fflush(stdout);
-    out.printed = testing::internal::GetCapturedStdout();
-    return out;
+    return testutil::solve_capturing(mat, rhs, SENTINEL);
 }
 
 struct SuccessCase {
