@@ -45,6 +45,7 @@ static_assert(CHUNK_BYTES >= 1, "the input chunk must hold at least one byte");
 // diagnostic can quote it; a longer item keeps only its first bytes.
 constexpr std::size_t QUOTE_LIMIT = 40;
 constexpr std::size_t ITEM_KEEP = std::max<std::size_t>(CHUNK_BYTES / 2, 64);
+static_assert(ITEM_KEEP >= QUOTE_LIMIT, "an item's quotable start must survive until it is dropped");
 // A number is the longest prefix that fits, so after "e" or "e+" without a
 // digit the reader steps back over up to two bytes it has already taken.
 constexpr std::size_t HISTORY = 2;
@@ -288,8 +289,8 @@ std::string quote_word_at_mark(Input &in)
     return out;
 }
 
-// Where a diagnostic points: the item's own line, or at the end of the
-// input the last line that holds anything.
+// The line a diagnostic about the end of the input names: the last line,
+// a final line feed not counting as the start of another.
 long long line_of_end(const Input &in)
 {
     const long long line = line_at(in, in.pos);
