@@ -458,26 +458,26 @@ inline int leading_digits(std::uint64_t v)
     return flags == 0 ? 8 : std::countr_zero(flags) / 8;
 }
 
-// The value of the first `k` (below 8) digit bytes of `v`: the rest is
-// shifted out (in two steps, so that k = 0 needs no branch) and the digits
-// are combined pairwise, then in fours.
-inline std::uint64_t digits_value(std::uint64_t v, int k)
+// The value of eight digit values 0 to 9, one per byte, the first byte the
+// most significant: combined pairwise, then in fours.
+inline std::uint64_t combine_digits(std::uint64_t v)
 {
-    v = ((v - 0x3030303030303030) << (8 * (7 - k))) << 8;
     v = v * 10 + (v >> 8);
     constexpr std::uint64_t PAIRS = 0x000000FF000000FF;
-    v = ((v & PAIRS) * (100 + (1000000ULL << 32)) + ((v >> 16) & PAIRS) * (1 + (10000ULL << 32))) >> 32;
-    return v;
+    return ((v & PAIRS) * (100 + (1000000ULL << 32)) + ((v >> 16) & PAIRS) * (1 + (10000ULL << 32))) >> 32;
+}
+
+// The value of the first `k` (below 8) digit bytes of `v`; the rest is
+// shifted out (in two steps, so that k = 0 needs no branch).
+inline std::uint64_t digits_value(std::uint64_t v, int k)
+{
+    return combine_digits(((v - 0x3030303030303030) << (8 * (7 - k))) << 8);
 }
 
 // The value of all eight digit bytes of `v`.
 inline std::uint64_t eight_digits_value(std::uint64_t v)
 {
-    v -= 0x3030303030303030;
-    v = v * 10 + (v >> 8);
-    constexpr std::uint64_t PAIRS = 0x000000FF000000FF;
-    v = ((v & PAIRS) * (100 + (1000000ULL << 32)) + ((v >> 16) & PAIRS) * (1 + (10000ULL << 32))) >> 32;
-    return v;
+    return combine_digits(v - 0x3030303030303030);
 }
 
 constexpr std::uint64_t POWERS_OF_TEN[] = {1,

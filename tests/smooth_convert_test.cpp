@@ -355,19 +355,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
                                           testing::ValuesIn(BAD_CASES)),
                          case_name<BadCase>);
 
+// A directory prepared so that one of the two files cannot be used, and the
+// diagnostic that must follow.
+struct FileSetup {
+    const char *name;
+    void (*prepare)(const fs::path &);
+    std::string message;
+};
+
 TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
 {
-    struct Case {
-        const char *name;
-        void (*prepare)(const fs::path &);
-        std::string message;
-    };
-    const Case cases[] = {
+    const FileSetup cases[] = {
         {"missing", [](const fs::path &) {}, "smooth_convert: smooth1.txt: No such file or directory\n"},
         {"a directory", [](const fs::path &dir) { fs::create_directory(dir / "smooth1.txt"); },
          "smooth_convert: smooth1.txt: Is a directory\n"},
     };
-    for (const Case &c : cases) {
+    for (const FileSetup &c : cases) {
         for (const bool existing : {false, true}) {
             testutil::TempDir dir;
             c.prepare(dir.path());
@@ -387,18 +390,13 @@ TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
 
 TEST_P(Converter, UnwritableOutputFailsLoudly)
 {
-    struct Case {
-        const char *name;
-        void (*prepare)(const fs::path &);
-        std::string message;
-    };
-    const Case cases[] = {
+    const FileSetup cases[] = {
         {"a directory", [](const fs::path &dir) { fs::create_directory(dir / "smooth2.txt"); },
          "smooth_convert: smooth2.txt: Is a directory\n"},
         {"a full disk", [](const fs::path &dir) { fs::create_symlink("/dev/full", dir / "smooth2.txt"); },
          "smooth_convert: smooth2.txt: No space left on device\n"},
     };
-    for (const Case &c : cases) {
+    for (const FileSetup &c : cases) {
         for (const std::string &input : {header("1") + "900 1 2 3\n", header("1") + "900 1 2\n"}) {
             testutil::TempDir dir;
             testutil::write_file(dir.path() / "smooth1.txt", input);
