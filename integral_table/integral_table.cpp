@@ -4,12 +4,17 @@
 #include "integrate_uneven.h"
 #include "solve_3x3.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <memory>
 
 namespace {
 
@@ -41,34 +46,103 @@ double antiderivative(double t, double a, double b, double c)
     return c * t + b * std::pow(t, 2.0) / 2.0 + a * std::pow(t, 3.0) / 3.0;
 }
 
-void print_row(int i, float x, float y, double integral)
+// The report is held whole (about 13 KB) and written at the end, a whole
+// number of lines at a time, so that the first write that fails is the one
+// whose reason is reported, and a report cut short can be cut back to the
+// end of its last whole line.
+struct Report {
+    char text[65536] = {};
+    std::size_t len = 0;
+};
+
+void print_row(Report &report, int i, float x, float y, double integral)
 {
-    std::printf(" %d  %f  %f  %f  %f\n", i, static_cast<double>(x), static_cast<double>(y),
-                reference_cubic(x), integral);
+    const int n = std::snprintf(report.text + report.len, sizeof report.text - report.len,
+                                " %d  %f  %f  %f  %f\n", i, static_cast<double>(x), static_cast<double>(y),
+                                reference_cubic(x), integral);
+    report.len += static_cast<std::size_t>(n);
+}
+
+// Where standard output is a regular file written from a known place (not
+// appended to), the offset the report starts at; otherwise -1, and nothing
+// is ever cut back.
+off_t cut_back_start()
+{
+    struct stat st {};
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags < 0 || (flags & O_APPEND) != 0 || ::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return -1;
+    }
+    return ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+}
+
+// Writes the report to standard output; 0, or the reason of the first
+// write that failed.  After a failure a regular file is cut back to the end
+// of the last whole line it took (should that fail too, the write error
+// already being reported stands).
+int write_report(const Report &report, off_t start)
+{
+    std::size_t done = 0;
+    while (done < report.len) {
+        const ssize_t r = ::write(STDOUT_FILENO, report.text + done, report.len - done);
+        if (r > 0) {
+            done += static_cast<std::size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        const int err = r < 0 ? errno : EIO;
+        while (done > 0 && report.text[done - 1] != '\n') {
+            --done;
+        }
+        if (start >= 0) {
+            (void)::ftruncate(STDOUT_FILENO, start + static_cast<off_t>(done));
+        }
+        return err;
+    }
+    return 0;
+}
+
+struct FreeFloats {
+    void operator()(float *p) const { std::free(p); }
+};
+using FloatArray = std::unique_ptr<float[], FreeFloats>;
+
+// malloc rather than new: a failure must not go through the exception
+// machinery, which needs memory of its own.
+FloatArray allocate_array()
+{
+    return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
+}
+
+int write_error(int err)
+{
+    // Nothing more can be done if even standard error fails.
+    (void)std::fprintf(stderr, "integral_table: write error: %s\n", std::strerror(err != 0 ? err : EIO));
+    return 1;
 }
 
 }  // namespace
 
 int main()
 {
-#ifdef SIGPIPE
-    // A reader that goes away must show up as a write error we can report,
-    // not as a silent death by signal.  Should this fail, the default
-    // action stays, which still ends the run with a failure status.
-    (void)std::signal(SIGPIPE, SIG_IGN);
-#endif
+    // A reader that stops reading (integral_table | head -1) ends the run
+    // quietly through the default action, whatever the caller left set; a
+    // file-size limit is a write error to report, not a silent death.
+    (void)std::signal(SIGPIPE, SIG_DFL);
+    (void)std::signal(SIGXFSZ, SIG_IGN);
 
-    float *x = new (std::nothrow) float[ARRAY_CAPACITY];
-    float *y = new (std::nothrow) float[ARRAY_CAPACITY];
-    float *integral = new (std::nothrow) float[ARRAY_CAPACITY];
-    if (x == nullptr || y == nullptr || integral == nullptr) {
-        // Nothing more can be done if even standard error fails.
+    FloatArray x_array = allocate_array();
+    FloatArray y_array = allocate_array();
+    FloatArray integral_array = allocate_array();
+    if (!x_array || !y_array || !integral_array) {
         (void)std::fputs("integral_table: out of memory\n", stderr);
-        delete[] x;
-        delete[] y;
-        delete[] integral;
         return 1;
     }
+    float *const x = x_array.get();
+    float *const y = y_array.get();
+    float *const integral = integral_array.get();
 
     for (int i = 0; i < SAMPLE_COUNT; ++i) {
         const double t = FIRST_ABSCISSA + i * STEP;
@@ -94,8 +168,15 @@ int main()
     const double a = coef[0];
     const double b = coef[1];
     const double c = coef[2];
+    // The solver's message, if any, goes out ahead of the report.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        return write_error(errno);
+    }
 
-    std::printf("\n a,b,c = %f %f %f\n\n", a, b, c);
+    Report report;
+    report.len = static_cast<std::size_t>(
+        std::snprintf(report.text, sizeof report.text, "\n a,b,c = %f %f %f\n\n", a, b, c));
 
     const float i0 = static_cast<float>(antiderivative(x[0], a, b, c));
     const float i1 = static_cast<float>(antiderivative(x[1], a, b, c));
@@ -105,33 +186,29 @@ int main()
     integral[2] = static_cast<float>((i2 - static_cast<double>(i1)) + static_cast<double>(integral[1]));
 
     for (int i = 0; i < 3; ++i) {
-        print_row(i, x[i], y[i], integral[i]);
+        print_row(report, i, x[i], y[i], integral[i]);
     }
     for (int i = 3; i < SAMPLE_COUNT; ++i) {
         // The whole prefix is integrated again for every row: panels are
         // paired from the first sample, so row i is not row i-1 plus a term.
         const double v = integrate_uneven(i + 1, x, y);
         integral[i] = static_cast<float>(v);
-        print_row(i, x[i], y[i], v);
+        print_row(report, i, x[i], y[i], v);
     }
 
-    delete[] x;
-    delete[] y;
-    delete[] integral;
+    x_array.reset();
+    y_array.reset();
+    integral_array.reset();
 
-    // A report cut short by a full disk or a closed pipe must not pass for
+    // A report cut short by a full disk or a size limit must not pass for
     // a complete one.
+    const int err = write_report(report, cut_back_start());
+    if (err != 0) {
+        return write_error(err);
+    }
     errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    const int flush_errno = errno;
-    const bool clean = flushed && std::ferror(stdout) == 0;
-    errno = 0;
-    const bool closed = std::fclose(stdout) == 0;
-    const int close_errno = errno;
-    if (!clean || !closed) {
-        const int err = !flushed ? flush_errno : close_errno;
-        (void)std::fprintf(stderr, "integral_table: write error: %s\n", std::strerror(err != 0 ? err : EIO));
-        return 1;
+    if (std::fclose(stdout) != 0) {
+        return write_error(errno);
     }
     return 0;
 }

@@ -8,6 +8,16 @@
 // Input that ends early or does not fit its syntax stops the conversion at
 // once with one line on standard error naming the place; what was already
 // written to "smooth2.txt" stays there, complete.
+//
+// Whatever stops a run (bad input, a full disk, a size limit, a signal),
+// "smooth2.txt" is left holding whole lines only: output goes out a whole
+// number of lines at a time, and a file left with part of a line is cut
+// back to the end of its last whole line.  No diagnostic needs the heap,
+// so that running out of memory is reported like anything else.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -17,11 +27,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
-#include <string>
 #include <system_error>
 
 namespace {
@@ -50,6 +59,8 @@ static_assert(ITEM_KEEP >= QUOTE_LIMIT, "an item's quotable start must survive u
 // digit the reader steps back over up to two bytes it has already taken.
 constexpr std::size_t HISTORY = 2;
 constexpr std::size_t BUFFER_BYTES = CHUNK_BYTES + ITEM_KEEP + HISTORY;
+// Output held before it is written: a whole number of lines at a time.
+constexpr std::size_t OUTPUT_BYTES = 65536;
 
 constexpr std::size_t NO_MARK = static_cast<std::size_t>(-1);
 constexpr int END = -1;
@@ -68,10 +79,66 @@ constexpr long long UNDERFLOW_EXPONENT = -50;
 // Below this exponent a value is under 10^38 and so certainly in range.
 constexpr long long SAFE_EXPONENT = 38;
 
+// A diagnostic line, built in place: reporting a failure must not itself
+// need memory that may have run out.  Text beyond the room is dropped.
+struct Message {
+    char text[512] = {};
+    std::size_t len = 0;
+};
+
+void append(Message &m, const char *s, std::size_t n)
+{
+    n = std::min(n, sizeof m.text - m.len);
+    std::memcpy(m.text + m.len, s, n);
+    m.len += n;
+}
+
+void append(Message &m, const char *s)
+{
+    append(m, s, std::strlen(s));
+}
+
+void append(Message &m, long long v)
+{
+    char digits[24];
+    append(m, digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, v).ptr - digits));
+}
+
 // Thrown to abandon the conversion; carries the whole diagnostic line.
 struct Failure {
-    std::string message;
+    Message message;
+    bool output_failed = false;  // "smooth2.txt" can take nothing more
 };
+
+Failure program_failure(const char *what)
+{
+    Failure f;
+    append(f.message, PROGRAM);
+    append(f.message, ": ");
+    append(f.message, what);
+    return f;
+}
+
+// The signal that asked the program to stop, or 0.  A signal handler can
+// tell the rest of the program nothing but through a flag like this one.
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void note_stop_signal(int sig)
+{
+    stop_signal = sig;
+}
+
+// Abandons the conversion once a stop has been asked for; called between
+// reads and wherever a blocked read or write was interrupted.
+void check_stop()
+{
+    const int sig = stop_signal;
+    if (sig != 0) {
+        throw program_failure(sig == SIGINT ? "interrupted by SIGINT"
+                              : sig == SIGTERM ? "interrupted by SIGTERM"
+                                               : "interrupted by SIGHUP");
+    }
+}
 
 inline std::uint64_t load8(const unsigned char *p)
 {
@@ -108,16 +175,16 @@ long long count_line_feeds(const unsigned char *p, std::size_t n)
 }
 
 struct Input {
-    std::FILE *file;
-    unsigned char *buf;
-    std::size_t pos;        // next unread byte
-    std::size_t len;        // bytes held
-    std::size_t mark;       // where the item being read began, or NO_MARK
-    bool mark_lost;         // the item outgrew ITEM_KEEP; its start is in `head`
-    char head[QUOTE_LIMIT];
-    long long mark_line;    // the line the item began on, once its mark is lost
-    bool at_eof;
-    long long lines_before; // line feeds in the input before buf[0]
+    int fd = -1;
+    unsigned char *buf = nullptr;
+    std::size_t pos = 0;          // next unread byte
+    std::size_t len = 0;          // bytes held
+    std::size_t mark = NO_MARK;   // where the item being read began, or NO_MARK
+    bool mark_lost = false;       // the item outgrew ITEM_KEEP; its start is in `head`
+    char head[QUOTE_LIMIT] = {};
+    long long mark_line = 0;      // the line the item began on, once its mark is lost
+    bool at_eof = false;
+    long long lines_before = 0;   // line feeds in the input before buf[0]
 };
 
 // The line of buf[index], counting from 1.  Lines are counted only when a
@@ -127,14 +194,21 @@ long long line_at(const Input &in, std::size_t index)
     return 1 + in.lines_before + count_line_feeds(in.buf, index);
 }
 
-std::string describe_errno(int err)
-{
-    return std::strerror(err != 0 ? err : EIO);
-}
-
 Failure file_failure(const char *name, int err)
 {
-    return Failure{std::string(PROGRAM) + ": " + name + ": " + describe_errno(err)};
+    Failure f;
+    const char *reason = std::strerror(err != 0 ? err : EIO);
+    for (const char *part : {PROGRAM, ": ", name, ": ", reason}) {
+        append(f.message, part);
+    }
+    return f;
+}
+
+Failure output_failure(int err)
+{
+    Failure f = file_failure(OUTPUT_NAME, err);
+    f.output_failed = true;
+    return f;
 }
 
 // Makes at least one more unread byte available; false at the end of input.
@@ -164,15 +238,16 @@ bool refill(Input &in)
         }
     }
     const std::size_t want = std::min(CHUNK_BYTES, BUFFER_BYTES - in.len);
-    errno = 0;
-    const std::size_t got = std::fread(in.buf + in.len, 1, want, in.file);
-    if (got < want) {
-        if (std::ferror(in.file) != 0) {
-            throw file_failure(INPUT_NAME, errno);
-        }
-        in.at_eof = true;
+    ssize_t got = 0;
+    do {
+        check_stop();
+        got = ::read(in.fd, in.buf + in.len, want);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        throw file_failure(INPUT_NAME, errno);
     }
-    in.len += got;
+    in.at_eof = got == 0;
+    in.len += static_cast<std::size_t>(got);
     return got > 0;
 }
 
@@ -233,30 +308,31 @@ void begin_item(Input &in)
     in.mark_lost = false;
 }
 
-void append_quoted(std::string &out, const char *text, std::size_t n, bool more)
+void append_quoted(Message &out, const char *text, std::size_t n, bool more)
 {
     static const char HEX[] = "0123456789abcdef";
-    out += '"';
+    append(out, "\"");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            out += "\\x";
-            out += HEX[c >> 4];
-            out += HEX[c & 0xf];
+        char escaped[4] = {'\\', static_cast<char>(c)};
+        std::size_t length = 2;
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+            escaped[0] = static_cast<char>(c);
+            length = 1;
+        } else if (c < 0x20 || c >= 0x7f) {
+            escaped[1] = 'x';
+            escaped[2] = HEX[c >> 4];
+            escaped[3] = HEX[c & 0xf];
+            length = 4;
         }
+        append(out, escaped, length);
     }
-    out += more ? "\"..." : "\"";
+    append(out, more ? "\"..." : "\"");
 }
 
 // The text of the item read so far (the whole item once it has ended).
-std::string quote_item(const Input &in)
+void quote_item(const Input &in, Message &out)
 {
-    std::string out;
     if (in.mark_lost) {
         append_quoted(out, in.head, QUOTE_LIMIT, true);
     } else {
@@ -264,12 +340,11 @@ std::string quote_item(const Input &in)
         append_quoted(out, reinterpret_cast<const char *>(in.buf + in.mark), std::min(n, QUOTE_LIMIT),
                       n > QUOTE_LIMIT);
     }
-    return out;
 }
 
 // The word that starts where the current item began: what stood in the
 // place of the item that did not fit.
-std::string quote_word_at_mark(Input &in)
+void quote_word_at_mark(Input &in, Message &out)
 {
     in.pos = in.mark;
     in.mark = NO_MARK;
@@ -284,9 +359,7 @@ std::string quote_word_at_mark(Input &in)
         word[n++] = static_cast<char>(c);
         ++in.pos;
     }
-    std::string out;
     append_quoted(out, word, n, more);
-    return out;
 }
 
 // The line a diagnostic about the end of the input names: the last line,
@@ -306,43 +379,167 @@ long long line_of_item(const Input &in)
     return in.mark_lost ? in.mark_line : line_at(in, in.mark);
 }
 
-Failure input_failure(long long line, const std::string &where, const std::string &what)
+constexpr long long HEADER = 0;  // in place of a record number
+
+// The start of every diagnostic about the input's content:
+// "smooth_convert: smooth1.txt:<line>: <header|record r>: expected ".
+Failure input_failure(long long line, long long record)
 {
-    return Failure{std::string(PROGRAM) + ": " + INPUT_NAME + ":" + std::to_string(line) + ": " + where + ": " +
-                   what};
+    Failure f;
+    for (const char *part : {PROGRAM, ": ", INPUT_NAME, ":"}) {
+        append(f.message, part);
+    }
+    append(f.message, line);
+    if (record == HEADER) {
+        append(f.message, ": header: expected ");
+    } else {
+        append(f.message, ": record ");
+        append(f.message, record);
+        append(f.message, ": expected ");
+    }
+    return f;
 }
 
-Failure missing(const Input &in, const std::string &where, const char *expected)
+Failure missing(const Input &in, long long record, const char *expected)
 {
-    return input_failure(line_of_end(in), where, std::string("expected ") + expected + ", found end of file");
+    Failure f = input_failure(line_of_end(in), record);
+    append(f.message, expected);
+    append(f.message, ", found end of file");
+    return f;
 }
 
-void put(std::FILE *out, const void *data, std::size_t n)
+// A failure about the item that began at the mark: what was expected, and
+// the word that stood there instead.
+Failure unexpected_word(Input &in, long long record, const char *expected)
 {
-    errno = 0;
-    if (std::fwrite(data, 1, n, out) != n) {
-        throw file_failure(OUTPUT_NAME, errno);
+    Failure f = input_failure(line_of_item(in), record);
+    append(f.message, expected);
+    append(f.message, ", found ");
+    quote_word_at_mark(in, f.message);
+    return f;
+}
+
+// A failure about an item that fits its syntax but not its range.
+Failure out_of_range(const Input &in, long long record, const char *expected)
+{
+    Failure f = input_failure(line_of_item(in), record);
+    append(f.message, expected);
+    append(f.message, ", found ");
+    quote_item(in, f.message);
+    return f;
+}
+
+// "smooth2.txt", written a whole number of lines at a time: only a header
+// word too long for the buffer goes out in pieces.  So the file can always
+// be brought back to whole lines, the bytes it holds up to the end of its
+// last whole line are counted.
+struct Output {
+    int fd = -1;
+    bool regular = false;       // a regular file, which can be cut back
+    unsigned char *buf = nullptr;
+    std::size_t len = 0;        // bytes held
+    std::size_t line_end = 0;   // bytes held up to the end of the last whole line
+    long long written = 0;      // bytes the file has taken
+    long long whole = 0;        // bytes the file has taken up to the end of a line
+};
+
+// Writes everything held.  A short count is not an error: the rest is
+// offered again, and a real failure (a full disk, a size limit) then
+// reports itself with its own reason.
+void drain(Output &out)
+{
+    const unsigned char *p = out.buf;
+    std::size_t n = out.len;
+    while (n > 0) {
+        const ssize_t r = ::write(out.fd, p, n);
+        if (r < 0 && errno == EINTR) {
+            check_stop();
+            continue;
+        }
+        if (r <= 0) {
+            const int err = r < 0 ? errno : EIO;
+            // The whole lines that did reach the file are kept.
+            for (const unsigned char *q = p; q > out.buf; --q) {
+                if (q[-1] == '\n') {
+                    out.whole = out.written - (p - q);
+                    break;
+                }
+            }
+            throw output_failure(err);
+        }
+        out.written += r;
+        p += r;
+        n -= static_cast<std::size_t>(r);
+    }
+    if (out.line_end > 0) {
+        out.whole = out.written - static_cast<long long>(out.len - out.line_end);
+    }
+    out.len = 0;
+    out.line_end = 0;
+}
+
+// Adds part of a line.
+void put_text(Output &out, const unsigned char *data, std::size_t n)
+{
+    while (n > OUTPUT_BYTES - out.len) {
+        const std::size_t room = OUTPUT_BYTES - out.len;
+        std::memcpy(out.buf + out.len, data, room);
+        out.len += room;
+        data += room;
+        n -= room;
+        drain(out);
+    }
+    std::memcpy(out.buf + out.len, data, n);
+    out.len += n;
+}
+
+// Adds whole lines (at most OUTPUT_BYTES), never splitting them between writes.
+void put_lines(Output &out, const char *text, std::size_t n)
+{
+    if (n > OUTPUT_BYTES - out.len) {
+        drain(out);
+    }
+    std::memcpy(out.buf + out.len, text, n);
+    out.len += n;
+    out.line_end = out.len;
+}
+
+// After a failure that left the output working: the whole lines held are
+// still written, and the line begun is dropped.
+void write_whole_lines(Output &out)
+{
+    out.len = out.line_end;
+    drain(out);
+}
+
+// After any failure: a file left with part of a line is cut back to the
+// end of its last whole line.  Should that fail, the failure already being
+// reported stands; there is nothing better to say.
+void cut_back(const Output &out)
+{
+    if (out.regular && out.written != out.whole) {
+        (void)::ftruncate(out.fd, static_cast<off_t>(out.whole));
     }
 }
 
 // Copies one header word to its own output line, streaming it through so
 // that a word of any length is copied whole.
-void copy_word(Input &in, std::FILE *out, const char *name)
+void copy_word(Input &in, Output &out, const char *name)
 {
     if (skip_space(in) == END) {
-        throw missing(in, "header", name);
+        throw missing(in, HEADER, name);
     }
     for (;;) {
         const std::size_t start = in.pos;
         while (in.pos < in.len && !is_space(in.buf[in.pos])) {
             ++in.pos;
         }
-        put(out, in.buf + start, in.pos - start);
+        put_text(out, in.buf + start, in.pos - start);
         if (in.pos < in.len || !refill(in)) {
             break;
         }
     }
-    put(out, "\n", 1);
+    put_lines(out, "\n", 1);
 }
 
 int read_count(Input &in)
@@ -350,7 +547,7 @@ int read_count(Input &in)
     const char *name = "the record count";
     int c = skip_space(in);
     if (c == END) {
-        throw missing(in, "header", name);
+        throw missing(in, HEADER, name);
     }
     begin_item(in);
     const bool negative = c == '-';
@@ -359,8 +556,7 @@ int read_count(Input &in)
         c = peek(in);
     }
     if (!is_digit(c)) {
-        const long long line = line_of_item(in);
-        throw input_failure(line, "header", std::string("expected ") + name + ", found " + quote_word_at_mark(in));
+        throw unexpected_word(in, HEADER, name);
     }
     // Saturates one past the most negative int, which is enough to tell
     // every value that fits from every value that does not.
@@ -371,9 +567,7 @@ int read_count(Input &in)
         ++in.pos;
     }
     if (value > (negative ? LIMIT : LIMIT - 1)) {
-        const long long line = line_of_item(in);
-        throw input_failure(line, "header",
-                            "expected a record count within the signed 32-bit range, found " + quote_item(in));
+        throw out_of_range(in, HEADER, "a record count within the signed 32-bit range");
     }
     in.mark = NO_MARK;
     return static_cast<int>(negative ? -value : value);
@@ -442,11 +636,6 @@ bool exact_float(const char *digits, int n, bool dropped_nonzero, long long e, b
         return e <= 0;
     }
     return true;
-}
-
-std::string record_label(long long record)
-{
-    return "record " + std::to_string(record);
 }
 
 // How many of the eight bytes in `v` (first byte in the low bits) are
@@ -621,7 +810,7 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
 {
     int c = skip_space(in);
     if (c == END) {
-        throw missing(in, record_label(record), "a number");
+        throw missing(in, record, "a number");
     }
     begin_item(in);
     std::size_t pos = in.pos;
@@ -672,8 +861,7 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
     }
     if (!any_digit) {
         in.pos = pos;
-        const long long line = line_of_item(in);
-        throw input_failure(line, record_label(record), "expected a number, found " + quote_word_at_mark(in));
+        throw unexpected_word(in, record, "a number");
     }
 
     long long exponent = 0;
@@ -718,9 +906,7 @@ inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
         overflow = !exact_float(digits, n, dropped_nonzero, e, negative, value);
     }
     if (overflow) {
-        const long long line = line_of_item(in);
-        throw input_failure(line, record_label(record),
-                            "expected a number within single-precision range, found " + quote_item(in));
+        throw out_of_range(in, record, "a number within single-precision range");
     }
     in.mark = NO_MARK;
     return value;
@@ -767,7 +953,7 @@ void put_fixed6(char *&p, char *end, double v)
     p = std::to_chars(p, end, v, std::chars_format::fixed, 6).ptr;
 }
 
-void convert(Input &in, std::FILE *out)
+void convert(Input &in, Output &out)
 {
     copy_word(in, out, "the first header word");
 
@@ -775,7 +961,7 @@ void convert(Input &in, std::FILE *out)
     char line[160];
     char *p = std::to_chars(line, line + sizeof line, std::min(n, MAX_RECORDS)).ptr;
     *p++ = '\n';
-    put(out, line, static_cast<std::size_t>(p - line));
+    put_lines(out, line, static_cast<std::size_t>(p - line));
 
     copy_word(in, out, "the second header word");
     copy_word(in, out, "the third header word");
@@ -798,88 +984,179 @@ void convert(Input &in, std::FILE *out)
             *p++ = ' ';
             put_fixed6(p, line + sizeof line, y);
             *p++ = '\n';
-            put(out, line, static_cast<std::size_t>(p - line));
+            put_lines(out, line, static_cast<std::size_t>(p - line));
             ++written;
+        }
+    }
+    drain(out);
+}
+
+int report(Message message)
+{
+    append(message, "\n");
+    // Nothing more can be done if even standard error fails.
+    (void)std::fwrite(message.text, 1, message.len, stderr);
+    return 1;
+}
+
+// A file descriptor, closed on every way out.
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            (void)::close(fd);
+        }
+    }
+};
+
+// open(2), tried again when a signal interrupts the wait for the other end
+// of a FIFO, unless that signal asks the program to stop.
+int open_file(const char *name, int flags)
+{
+    for (;;) {
+        check_stop();
+        const int fd = ::open(name, flags, 0666);
+        if (fd >= 0 || errno != EINTR) {
+            return fd;
         }
     }
 }
 
-int report(const std::string &message)
+// Opens "smooth2.txt" without emptying it, so that nothing is lost when it
+// turns out to be the input under another name (a link); only then is it
+// emptied.
+void open_output(const Descriptor &input, Descriptor &output, Output &out)
 {
-    // Nothing more can be done if even standard error fails.
-    (void)std::fputs((message + "\n").c_str(), stderr);
-    return 1;
+    output.fd = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
+    struct stat in_st {};
+    struct stat out_st {};
+    if (output.fd < 0 || ::fstat(output.fd, &out_st) != 0) {
+        throw file_failure(OUTPUT_NAME, errno);
+    }
+    if (::fstat(input.fd, &in_st) == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+        Failure f = program_failure(OUTPUT_NAME);
+        append(f.message, ": is the same file as ");
+        append(f.message, INPUT_NAME);
+        throw f;
+    }
+    // Devices and FIFOs cannot be emptied, nor do they need to be.
+    out.regular = S_ISREG(out_st.st_mode);
+    if (out.regular && ::ftruncate(output.fd, 0) != 0) {
+        throw file_failure(OUTPUT_NAME, errno);
+    }
+    out.fd = output.fd;
 }
+
+// Were one of the standard descriptors closed, the next file opened would
+// take its number, and a diagnostic meant for standard error could land in
+// "smooth2.txt".
+void keep_standard_descriptors_open()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
+            return;
+        }
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP end the run through the ordinary failure path,
+// so that the file keeps whole lines and the reason is reported; a signal
+// the caller chose to ignore (under nohup, say) stays ignored.  The handler
+// interrupts blocked reads and writes instead of restarting them, so that
+// a stop is seen even while a FIFO waits for its other end.
+void take_signals()
+{
+    stop_signal = 0;
+    for (const int sig : {SIGHUP, SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        if (::sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+            continue;
+        }
+        action.sa_handler = note_stop_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        (void)::sigaction(sig, &action, nullptr);
+    }
+    // A vanished reader of a FIFO and a file-size limit are write errors to
+    // report, not reasons to die without a word.
+    (void)std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+}
+
+struct FreeMemory {
+    void operator()(unsigned char *p) const { std::free(p); }
+};
 
 }  // namespace
 
 int main()
 {
-#ifdef SIGPIPE
-    // "smooth2.txt" may be a FIFO; a vanished reader is a write error to
-    // report, not a reason to die silently.
-    (void)std::signal(SIGPIPE, SIG_IGN);
-#endif
+    keep_standard_descriptors_open();
+    take_signals();
 
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[BUFFER_BYTES]);
-    if (!buffer) {
-        return report(std::string(PROGRAM) + ": out of memory");
+    // malloc rather than new: a failure must not go through the exception
+    // machinery, which needs memory of its own.  Two blocks rather than
+    // one: a block this size stays on the heap rather than in a mapping of
+    // its own, and reads into such a mapping were measured to cost several
+    // times as much system time.
+    using Memory = std::unique_ptr<unsigned char, FreeMemory>;
+    const Memory input_buffer(static_cast<unsigned char *>(std::malloc(BUFFER_BYTES)));
+    const Memory output_buffer(static_cast<unsigned char *>(std::malloc(OUTPUT_BYTES)));
+    if (!input_buffer || !output_buffer) {
+        return report(program_failure("out of memory").message);
     }
 
-    errno = 0;
-    std::FILE *in_file = std::fopen(INPUT_NAME, "r");
-    if (in_file == nullptr) {
-        return report(file_failure(INPUT_NAME, errno).message);
-    }
-    // The reader does its own buffering in `buffer`; if the stream keeps
-    // its own buffer as well, that only costs a copy.
-    (void)std::setvbuf(in_file, nullptr, _IONBF, 0);
-    Input in{in_file, buffer.get(), 0, 0, NO_MARK, false, {}, 0, false, 0};
-
-    // Read the first chunk before the output is created, so that an input
-    // that opens but cannot be read (a directory, say) leaves "smooth2.txt"
-    // as it was.
+    Descriptor input;
+    Descriptor output;
+    Input in;
+    in.buf = input_buffer.get();
+    Output out;
+    out.buf = output_buffer.get();
     try {
+        input.fd = open_file(INPUT_NAME, O_RDONLY);
+        if (input.fd < 0) {
+            throw file_failure(INPUT_NAME, errno);
+        }
+        in.fd = input.fd;
+        // Read the first chunk before the output is opened, so that an
+        // input that opens but cannot be read (a directory, say) leaves
+        // "smooth2.txt" as it was.
         refill(in);
+        open_output(input, output, out);
     } catch (const Failure &f) {
-        (void)std::fclose(in_file);
         return report(f.message);
     }
 
-    errno = 0;
-    std::FILE *out = std::fopen(OUTPUT_NAME, "w");
-    if (out == nullptr) {
-        const int err = errno;
-        (void)std::fclose(in_file);
-        return report(file_failure(OUTPUT_NAME, err).message);
-    }
-    (void)std::setvbuf(out, nullptr, _IOFBF, std::size_t{64} * 1024);
-
-    std::string failure;
+    bool failed = false;
+    Failure failure;
     try {
         convert(in, out);
     } catch (const Failure &f) {
-        failure = f.message;
+        failed = true;
+        failure = f;
     }
-    // Only read from, so a failing close loses nothing.
-    (void)std::fclose(in_file);
-
-    // Whatever stopped the conversion, the lines written so far are flushed
-    // and the file closed; a failure there outranks any other, since then
-    // not even those lines can be relied on.
-    errno = 0;
-    bool written = std::fflush(out) == 0 && std::ferror(out) == 0;
-    int err = errno;
-    errno = 0;
-    if (std::fclose(out) != 0 && written) {
-        written = false;
-        err = errno;
+    // Whatever stopped the conversion, the whole lines so far are written;
+    // a failure of the output outranks any other, since then not even
+    // those lines can be relied on.
+    if (failed && !failure.output_failed) {
+        try {
+            write_whole_lines(out);
+        } catch (const Failure &f) {
+            failure = f;
+        }
     }
-    if (!written) {
-        failure = file_failure(OUTPUT_NAME, err).message;
+    if (failed) {
+        cut_back(out);
     }
-    if (!failure.empty()) {
-        return report(failure);
+    const int fd = output.fd;
+    output.fd = -1;
+    if (::close(fd) != 0 && !failure.output_failed) {
+        failed = true;
+        failure = output_failure(errno);
     }
-    return 0;
+    return failed ? report(failure.message) : 0;
 }
