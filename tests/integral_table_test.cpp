@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -129,7 +130,8 @@ struct FailedRun {
     std::string err;
 };
 
-// Standard output is a pipe whose reading end is already closed.
+// Standard output is a pipe whose reading end is already closed, and the
+// caller left SIGPIPE ignored: the program must still end the quiet way.
 FailedRun run_into_closed_pipe()
 {
     testutil::TempDir dir;
@@ -144,6 +146,7 @@ FailedRun run_into_closed_pipe()
         dup2(fds[1], 1);
         std::FILE *err = std::freopen(err_file.c_str(), "w", stderr);
         (void)err;
+        (void)std::signal(SIGPIPE, SIG_IGN);
         execl(PROGRAM.c_str(), PROGRAM.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
@@ -154,24 +157,57 @@ FailedRun run_into_closed_pipe()
     return {status, testutil::read_file(err_file)};
 }
 
-TEST(ReportWriteErrors, FullDiskAndClosedPipeFailLoudly)
+TEST(ReportWriteErrors, NameTheirRealCauseAndKeepWholeLines)
 {
     testutil::TempDir dir;
-    const testutil::RunResult full = testutil::run_program(PROGRAM, dir.path(), "/dev/full");
-    const FailedRun pipe = run_into_closed_pipe();
+    const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
+    const auto report = dir.path() / "report";
     const struct {
         const char *what;
-        int status;
-        std::string err;
+        std::string target;
+        std::string setup;
+        std::string reason;
     } cases[] = {
-        {"/dev/full", full.status, full.err},
-        {"closed pipe", pipe.status, pipe.err},
+        {"full disk", "/dev/full", "", "No space left on device"},
+        {"closed standard output", testutil::CLOSED, "", "Bad file descriptor"},
+        {"size limit within the report", report.string(), testutil::file_size_limit(4096), "File too large"},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(c.status, 1) << c.what;
-        EXPECT_EQ(c.err.rfind("integral_table: write error: ", 0), 0u) << c.what << ": " << c.err;
-        EXPECT_EQ(split_lines(c.err).size(), 1u) << c.what << ": " << c.err;
-        EXPECT_EQ(c.err.back(), '\n') << c.what;
+        const testutil::RunResult run = testutil::run_program(PROGRAM, dir.path(), c.target, c.setup);
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.err, "integral_table: write error: " + c.reason + "\n") << c.what;
+    }
+    // What the size limit let through is the report's first whole lines.
+    const std::string part = testutil::read_file(report);
+    EXPECT_TRUE(testutil::is_whole_line_prefix(part, complete)) << part;
+}
+
+TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
+{
+    const FailedRun pipe = run_into_closed_pipe();
+    EXPECT_EQ(pipe.status, 128 + SIGPIPE);
+    EXPECT_EQ(pipe.err, "");
+}
+
+TEST(ReportWriteErrors, RunningOutOfMemoryIsReportedNeverAnAbort)
+{
+#ifdef NUMTOOLS_SANITIZED
+    GTEST_SKIP() << "a sanitized program's allocator cannot be replaced";
+#endif
+    testutil::TempDir dir;
+    const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
+    for (int n = 1; n <= 60; ++n) {
+        for (const bool later_too : {false, true}) {
+            const testutil::RunResult run =
+                testutil::run_program(PROGRAM, dir.path(), "", testutil::failing_allocation(n, later_too));
+            if (run.status == 0) {
+                EXPECT_EQ(run.out, complete) << n;
+            } else {
+                EXPECT_EQ(run.status, 1) << n << (later_too ? " on" : "");
+                EXPECT_EQ(run.err, "integral_table: out of memory\n") << n;
+                EXPECT_EQ(run.out, "") << n;
+            }
+        }
     }
 }
 

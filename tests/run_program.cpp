@@ -46,14 +46,16 @@ std::string quote(const std::string &s)
 }  // namespace
 
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
-                      const std::string &stdout_target)
+                      const std::string &stdout_target, const std::string &setup)
 {
     TempDir capture;
     const auto out_file = capture.path() / "stdout";
     const auto err_file = capture.path() / "stderr";
-    const std::string target = stdout_target.empty() ? out_file.string() : stdout_target;
-    const std::string command = "cd " + quote(dir.string()) + " && exec " + quote(program) +
-                                " </dev/null >" + quote(target) + " 2>" + quote(err_file.string());
+    const std::string target = stdout_target == CLOSED ? CLOSED
+                               : stdout_target.empty() ? quote(out_file.string())
+                                                       : quote(stdout_target);
+    const std::string command = "cd " + quote(dir.string()) + (setup.empty() ? "" : " && " + setup) + " && exec " +
+                                quote(program) + " </dev/null >" + target + " 2>" + quote(err_file.string());
     const int raw = std::system(command.c_str());
     RunResult result;
     if (raw != -1 && WIFEXITED(raw)) {
@@ -66,6 +68,23 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
     }
     result.err = read_file(err_file);
     return result;
+}
+
+std::string failing_allocation(int n, bool later_too)
+{
+    return "export LD_PRELOAD=" + quote(FAIL_ALLOC_LIB) + (later_too ? " FAIL_ALLOC_FROM=" : " FAIL_ALLOC_AT=") +
+           std::to_string(n);
+}
+
+std::string file_size_limit(long bytes)
+{
+    // Set on the shell itself, which then becomes the program.
+    return "prlimit --pid $$ --fsize=" + std::to_string(bytes);
+}
+
+bool is_whole_line_prefix(const std::string &part, const std::string &complete)
+{
+    return complete.compare(0, part.size(), part) == 0 && (part.empty() || part.back() == '\n');
 }
 
 std::string read_file(const std::filesystem::path &file)

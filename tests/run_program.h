@@ -26,10 +26,26 @@ struct RunResult {
     std::string err;
 };
 
+// Standard output closed, as a `stdout_target`.
+inline const std::string CLOSED = "&-";
+
 // Runs `program` in `dir` with standard input from /dev/null, standard
-// output sent to `stdout_target` (a file name, or empty to capture it).
+// output sent to `stdout_target` (a file name, CLOSED, or empty to capture
+// it).  `setup`, if given, is a shell command run first in the shell that
+// then becomes the program, to set what the program inherits: a limit, an
+// environment variable.
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
-                      const std::string &stdout_target = "");
+                      const std::string &stdout_target = "", const std::string &setup = "");
+
+// A `setup` for run_program that makes the program's n-th heap allocation
+// fail, and with `later_too` every one after it as well.
+std::string failing_allocation(int n, bool later_too);
+
+// A `setup` for run_program that limits the size of files the program writes.
+std::string file_size_limit(long bytes);
+
+// Whether `part` is the complete result's first whole lines and nothing else.
+bool is_whole_line_prefix(const std::string &part, const std::string &complete);
 
 std::string read_file(const std::filesystem::path &file);
 void write_file(const std::filesystem::path &file, const std::string &content);

@@ -10,7 +10,13 @@
 #include <gtest/gtest.h>
 
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -388,6 +394,17 @@ TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
     }
 }
 
+// Records enough for about 40 KB of output, more than any one block a
+// library might write at a time.
+std::string many_records(int n)
+{
+    std::string text = header(std::to_string(n));
+    for (int r = 0; r < n; ++r) {
+        text += std::to_string(1000 + r) + " " + std::to_string(r) + ".5 0 0\n";
+    }
+    return text;
+}
+
 TEST_P(Converter, UnwritableOutputFailsLoudly)
 {
     const FileSetup cases[] = {
@@ -397,13 +414,134 @@ TEST_P(Converter, UnwritableOutputFailsLoudly)
          "smooth_convert: smooth2.txt: No space left on device\n"},
     };
     for (const FileSetup &c : cases) {
-        for (const std::string &input : {header("1") + "900 1 2 3\n", header("1") + "900 1 2\n"}) {
+        for (const std::string &input : {header("1") + "900 1 2 3\n", header("1") + "900 1 2\n", many_records(2000)}) {
             testutil::TempDir dir;
             testutil::write_file(dir.path() / "smooth1.txt", input);
             c.prepare(dir.path());
             const Conversion got = convert_in(GetParam(), dir.path());
             EXPECT_EQ(got.status, 1) << c.name;
             EXPECT_EQ(got.err, c.message) << c.name;
+        }
+    }
+}
+
+TEST_P(Converter, OutputThatIsTheInputIsRefusedAndBothAreKept)
+{
+    const std::string inputs[] = {many_records(3), many_records(5000)};  // under and over one read
+    for (const std::string &input : inputs) {
+        for (const bool symbolic : {true, false}) {
+            testutil::TempDir dir;
+            testutil::write_file(dir.path() / "smooth1.txt", input);
+            if (symbolic) {
+                fs::create_symlink("smooth1.txt", dir.path() / "smooth2.txt");
+            } else {
+                fs::create_hard_link(dir.path() / "smooth1.txt", dir.path() / "smooth2.txt");
+            }
+            const Conversion got = convert_in(GetParam(), dir.path());
+            EXPECT_EQ(got.status, 1) << symbolic << input.size();
+            EXPECT_EQ(got.err, "smooth_convert: smooth2.txt: is the same file as smooth1.txt\n");
+            EXPECT_EQ(testutil::read_file(dir.path() / "smooth1.txt"), input) << symbolic << input.size();
+        }
+    }
+}
+
+TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
+{
+    const std::string input = many_records(2000);
+    const std::string complete = run(input).output;
+    for (const long limit : {4096L, 10000L}) {
+        testutil::TempDir dir;
+        testutil::write_file(dir.path() / "smooth1.txt", input);
+        const testutil::RunResult run =
+            testutil::run_program(GetParam(), dir.path(), "", testutil::file_size_limit(limit));
+        EXPECT_EQ(run.status, 1) << limit;
+        EXPECT_EQ(run.err, "smooth_convert: smooth2.txt: File too large\n") << limit;
+        const std::string part = testutil::read_file(dir.path() / "smooth2.txt");
+        EXPECT_TRUE(testutil::is_whole_line_prefix(part, complete)) << part.size();
+        // Only the line the limit cut through is lost.
+        EXPECT_GT(part.size(), static_cast<std::size_t>(limit) - 40) << limit;
+    }
+}
+
+// Feeds the converter part of `input` through a FIFO, then sends `sig`
+// while it waits for the rest.
+Conversion stopped_by_signal(const std::string &program, const std::string &input, int sig)
+{
+    testutil::TempDir dir;
+    const fs::path fifo = dir.path() / "smooth1.txt";
+    const fs::path err_file = dir.path() / "stderr";
+    if (mkfifo(fifo.c_str(), 0600) != 0) {
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) == 0 && std::freopen(err_file.c_str(), "w", stderr) != nullptr) {
+            execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+        }
+        _exit(127);
+    }
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    const auto sent = write(fd, input.data(), input.size());
+    (void)sent;
+    // Long enough, as a rule, for the converter to take what was sent; the
+    // checks hold however much it took.
+    usleep(200000);
+    kill(pid, sig);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    close(fd);
+    Conversion c;
+    c.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    c.err = testutil::read_file(err_file);
+    c.output = testutil::read_file(dir.path() / "smooth2.txt");
+    return c;
+}
+
+TEST_P(Converter, StopSignalKeepsWholeLines)
+{
+    const std::string all = many_records(4000);
+    const std::string complete = run(all).output;
+    // Cut mid-record and mid-line, with more than one output block done.
+    const std::string part = all.substr(0, all.size() * 3 / 4 - 3);
+    const struct {
+        int sig;
+        const char *name;
+    } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}};
+    for (const auto &c : cases) {
+        const Conversion got = stopped_by_signal(GetParam(), part, c.sig);
+        EXPECT_EQ(got.status, 1) << c.name;
+        EXPECT_EQ(got.err, std::string("smooth_convert: interrupted by ") + c.name + "\n");
+        EXPECT_TRUE(testutil::is_whole_line_prefix(got.output, complete)) << c.name;
+        EXPECT_FALSE(got.output.empty()) << c.name;
+    }
+}
+
+TEST_P(Converter, RunningOutOfMemoryIsReportedNeverAnAbort)
+{
+#ifdef NUMTOOLS_SANITIZED
+    GTEST_SKIP() << "a sanitized program's allocator cannot be replaced";
+#endif
+    // A good input, and one whose diagnostic is built after memory ran out.
+    const std::string inputs[] = {many_records(3), many_records(3) + "900 1 2 x\n"};
+    for (const std::string &input : inputs) {
+        const Conversion expected = run(input);
+        for (int n = 1; n <= 60; ++n) {
+            for (const bool later_too : {false, true}) {
+                testutil::TempDir dir;
+                testutil::write_file(dir.path() / "smooth1.txt", input);
+                testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
+                const testutil::RunResult run =
+                    testutil::run_program(GetParam(), dir.path(), "", testutil::failing_allocation(n, later_too));
+                const std::string output = testutil::read_file(dir.path() / "smooth2.txt");
+                if (run.err == "smooth_convert: out of memory\n") {
+                    EXPECT_EQ(run.status, 1) << n;
+                    EXPECT_EQ(output, "kept\n") << n;
+                } else {
+                    EXPECT_EQ(run.status, expected.status) << n << run.err;
+                    EXPECT_EQ(run.err, expected.err) << n;
+                    EXPECT_EQ(output, expected.output) << n;
+                }
+            }
         }
     }
 }
