@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -46,10 +47,11 @@ double antiderivative(double t, double a, double b, double c)
     return c * t + b * std::pow(t, 2.0) / 2.0 + a * std::pow(t, 3.0) / 3.0;
 }
 
-// The report is held whole (about 13 KB) and written at the end, a whole
-// number of lines at a time, so that the first write that fails is the one
-// whose reason is reported, and a report cut short can be cut back to the
-// end of its last whole line.
+// The report is held whole and written at the end in one go, so that the
+// write that fails is the one whose reason is reported, and a report cut
+// short can be cut back to the end of its last whole line.  Every number
+// in it follows from fixed constants: it is 12,722 bytes, and the buffer
+// has room for five times that.
 struct Report {
     char text[65536] = {};
     std::size_t len = 0;
@@ -60,7 +62,7 @@ void print_row(Report &report, int i, float x, float y, double integral)
     const int n = std::snprintf(report.text + report.len, sizeof report.text - report.len,
                                 " %d  %f  %f  %f  %f\n", i, static_cast<double>(x), static_cast<double>(y),
                                 reference_cubic(x), integral);
-    report.len += static_cast<std::size_t>(n);
+    report.len = std::min(report.len + static_cast<std::size_t>(std::max(n, 0)), sizeof report.text - 1);
 }
 
 // Where standard output is a regular file written from a known place (not
