@@ -140,52 +140,53 @@ void check_stop()
     }
 }
 
-inline std::uint64_t load8(const unsigned char *p)
+// White space is exactly these six characters, whatever the locale says:
+// space, and tab to carriage return.
+inline bool is_space(int c)
 {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+    return c == ' ' || static_cast<unsigned>(c - '\t') <= '\r' - '\t';
 }
 
-// Line feeds among the first n bytes of p, eight bytes at a time: each
-// byte's flag is exact (no test lets a carry into the next byte), and the
-// flags add up in eight one-byte lanes that are emptied before they fill.
-long long count_line_feeds(const unsigned char *p, std::size_t n)
+inline bool is_digit(int c)
 {
-    constexpr std::uint64_t ONES = 0x0101010101010101;
-    constexpr std::uint64_t HIGH = 0x8080808080808080;
-    constexpr std::uint64_t LOW7 = 0x7F7F7F7F7F7F7F7F;
-    constexpr std::uint64_t EVEN_BYTES = 0x00FF00FF00FF00FF;
-    long long total = 0;
-    std::size_t i = 0;
-    while (n - i >= 8) {
-        const std::size_t stop = i + 8 * std::min<std::size_t>((n - i) / 8, 255);
-        std::uint64_t lanes = 0;
-        for (; i < stop; i += 8) {
-            const std::uint64_t t = load8(p + i) ^ (ONES * '\n');
-            lanes += (~(((t & LOW7) + LOW7) | t) & HIGH) >> 7;
-        }
-        const std::uint64_t pairs = (lanes & EVEN_BYTES) + ((lanes >> 8) & EVEN_BYTES);
-        total += static_cast<long long>((pairs * 0x0001000100010001) >> 48);
-    }
-    for (; i < n; ++i) {
-        total += p[i] == '\n' ? 1 : 0;
-    }
-    return total;
+    return static_cast<unsigned>(c - '0') <= 9;
 }
 
+// The input, read a chunk at a time into `buf`.  buf[len] is always 0, so
+// a scan over the buffer stops at its end by itself; an item that begins
+// before `whole_end` ends before it (a white space or the end of the input
+// follows it within the buffer), so it can be scanned with no bound check
+// at all.
 struct Input {
     int fd = -1;
     unsigned char *buf = nullptr;
     std::size_t pos = 0;          // next unread byte
     std::size_t len = 0;          // bytes held
+    std::size_t whole_end = 0;    // items that begin before this index lie whole in the buffer
     std::size_t mark = NO_MARK;   // where the item being read began, or NO_MARK
     bool mark_lost = false;       // the item outgrew ITEM_KEEP; its start is in `head`
     char head[QUOTE_LIMIT] = {};
     long long mark_line = 0;      // the line the item began on, once its mark is lost
     bool at_eof = false;
     long long lines_before = 0;   // line feeds in the input before buf[0]
+    long long bytes_before = 0;   // bytes of the input before buf[0]
 };
+
+// Line feeds among the first n bytes, counted in blocks short enough for a
+// one-byte tally, a loop the compiler turns into vector instructions.
+long long count_line_feeds(const unsigned char *p, std::size_t n)
+{
+    long long total = 0;
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t stop = std::min(n, i + 255);
+        unsigned char block = 0;
+        for (; i < stop; ++i) {
+            block += p[i] == '\n' ? 1 : 0;
+        }
+        total += block;
+    }
+    return total;
+}
 
 // The line of buf[index], counting from 1.  Lines are counted only when a
 // diagnostic needs one, and for bytes about to leave the buffer.
@@ -230,6 +231,7 @@ bool refill(Input &in)
     }
     if (keep_from > 0) {
         in.lines_before += count_line_feeds(in.buf, keep_from);
+        in.bytes_before += static_cast<long long>(keep_from);
         std::memmove(in.buf, in.buf + keep_from, in.len - keep_from);
         in.len -= keep_from;
         in.pos -= keep_from;
@@ -248,6 +250,11 @@ bool refill(Input &in)
     }
     in.at_eof = got == 0;
     in.len += static_cast<std::size_t>(got);
+    in.buf[in.len] = 0;
+    in.whole_end = in.len;
+    while (!in.at_eof && in.whole_end > in.pos && !is_space(in.buf[in.whole_end - 1])) {
+        --in.whole_end;
+    }
     return got > 0;
 }
 
@@ -257,37 +264,6 @@ inline int peek(Input &in)
         return END;
     }
     return in.buf[in.pos];
-}
-
-constexpr bool space_table_entry(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-struct SpaceTable {
-    bool is_space[256];
-};
-
-constexpr SpaceTable make_space_table()
-{
-    SpaceTable t{};
-    for (int c = 0; c < 256; ++c) {
-        t.is_space[c] = space_table_entry(c);
-    }
-    return t;
-}
-
-constexpr SpaceTable SPACE = make_space_table();
-
-// White space is exactly these six characters, whatever the locale says.
-inline bool is_space(int c)
-{
-    return c >= 0 && SPACE.is_space[c];
-}
-
-inline bool is_digit(int c)
-{
-    return c >= '0' && c <= '9';
 }
 
 // Skips white space; returns the first byte after it, not consumed.
@@ -638,314 +614,205 @@ bool exact_float(const char *digits, int n, bool dropped_nonzero, long long e, b
     return true;
 }
 
-// How many of the eight bytes in `v` (first byte in the low bits) are
-// decimal digits before the first that is not.  Digits below the first
-// non-digit neither carry nor borrow, so its flag is always exact.
-inline int leading_digits(std::uint64_t v)
-{
-    const std::uint64_t flags = ((v + 0x4646464646464646) | (v - 0x3030303030303030)) & 0x8080808080808080;
-    return flags == 0 ? 8 : std::countr_zero(flags) / 8;
-}
-
-// The value of eight digit values 0 to 9, one per byte, the first byte the
-// most significant: combined pairwise, then in fours.
-inline std::uint64_t combine_digits(std::uint64_t v)
-{
-    v = v * 10 + (v >> 8);
-    constexpr std::uint64_t PAIRS = 0x000000FF000000FF;
-    return ((v & PAIRS) * (100 + (1000000ULL << 32)) + ((v >> 16) & PAIRS) * (1 + (10000ULL << 32))) >> 32;
-}
-
-// The value of the first `k` (below 8) digit bytes of `v`; the rest is
-// shifted out (in two steps, so that k = 0 needs no branch).
-inline std::uint64_t digits_value(std::uint64_t v, int k)
-{
-    return combine_digits(((v - 0x3030303030303030) << (8 * (7 - k))) << 8);
-}
-
-// The value of all eight digit bytes of `v`.
-inline std::uint64_t eight_digits_value(std::uint64_t v)
-{
-    return combine_digits(v - 0x3030303030303030);
-}
-
-constexpr std::uint64_t POWERS_OF_TEN[] = {1,
-                                           10,
-                                           100,
-                                           1000,
-                                           10000,
-                                           100000,
-                                           1000000,
-                                           10000000,
-                                           100000000,
-                                           1000000000,
-                                           10000000000,
-                                           100000000000,
-                                           1000000000000,
-                                           10000000000000,
-                                           100000000000000,
-                                           1000000000000000};
-
-// A run of digits that starts at `p`, at most 15 long: its length, or 16
-// when it may be longer; with WANT_VALUE also its value in `value`.
-template <bool WANT_VALUE>
-[[gnu::always_inline]] inline int digit_run(const unsigned char *p, std::uint64_t &value)
-{
-    const std::uint64_t first = load8(p);
-    const int n = leading_digits(first);
-    if (n < 8) {
-        if constexpr (WANT_VALUE) {
-            value = digits_value(first, n);
-        }
-        return n;
-    }
-    const std::uint64_t second = load8(p + 8);
-    const int m = leading_digits(second);
-    if constexpr (WANT_VALUE) {
-        value = m == 8 ? 0 : eight_digits_value(first) * POWERS_OF_TEN[m] + digits_value(second, m);
-    }
-    return 8 + m;
-}
-
-// The longest run digit_run measures in full.
-constexpr int LONGEST_RUN = 15;
-// The most digits whose value a 64-bit integer always holds.
-constexpr int MOST_DIGITS = 19;
-
-// A number of the everyday shape, at most 15 digits before and after the
-// point and an exponent of at most 3 digits, as mantissa x 10^scale.
-struct ShortNumber {
-    std::uint64_t mantissa;
-    int digits;
-    int scale;
-    int magnitude;  // the value is below 10^magnitude
-    bool negative;
+// What scanning a number found: its sign, how many digits stand before and
+// after the point, and the exponent.
+struct Scan {
+    bool negative = false;
+    long long whole = 0;
+    long long fraction = 0;
+    long long exponent = 0;  // saturated far beyond any that could matter
 };
 
-// Bytes the short-number scanner may look at past the start of a number.
-constexpr std::size_t SHORT_LOOKAHEAD = 64;
+// A number's significant digits, as the conversion needs them: the value
+// is 0.d1d2...dn x 10^point, d1 being the first non-zero digit.
+struct Digits {
+    char text[MAX_DIGITS];
+    int n = 0;
+    bool dropped_nonzero = false;  // a non-zero digit past MAX_DIGITS
+    std::uint64_t mantissa = 0;    // the first FAST_DIGITS digits
+    long long point = 0;
+};
 
-// Scans a number of the everyday shape straight from the buffer, at least
-// SHORT_LOOKAHEAD bytes of which must follow `p`.  Returns the bytes it
-// takes, or 0 to leave the number, whatever it is, to the general reader.
-// Without WANT_MANTISSA only the extent and the magnitude are worked out.
-template <bool WANT_MANTISSA>
-[[gnu::always_inline]] inline std::size_t scan_short_number(const unsigned char *p, ShortNumber &out)
+void gather(Digits &d, int c, bool after_point)
 {
-    if constexpr (std::endian::native != std::endian::little) {
-        return 0;
+    if (d.n == 0 && c == '0') {
+        d.point -= after_point ? 1 : 0;
+        return;
     }
-    const unsigned char *const start = p;
-    out.negative = *p == '-';
-    p += (*p == '+') | (*p == '-');
-
-    std::uint64_t whole_value = 0;
-    const int whole = digit_run<WANT_MANTISSA>(p, whole_value);
-    p += whole;
-    int fraction = 0;
-    std::uint64_t fraction_value = 0;
-    if (*p == '.') {
-        ++p;
-        fraction = digit_run<WANT_MANTISSA>(p, fraction_value);
-        p += fraction;
+    if (d.n < FAST_DIGITS) {
+        d.mantissa = d.mantissa * 10 + static_cast<unsigned>(c - '0');
     }
-    if (whole > LONGEST_RUN || fraction > LONGEST_RUN || whole + fraction == 0) {
-        return 0;
+    if (d.n < MAX_DIGITS) {
+        d.text[d.n++] = static_cast<char>(c);
+    } else {
+        d.dropped_nonzero |= c != '0';
     }
-    if constexpr (WANT_MANTISSA) {
-        if (whole + fraction > MOST_DIGITS) {
-            return 0;
-        }
-        out.mantissa = whole_value * POWERS_OF_TEN[fraction] + fraction_value;
-    }
-
-    int exponent = 0;
-    if ((*p | 0x20) == 'e') {
-        const unsigned char *q = p + 1;
-        const bool exponent_negative = *q == '-';
-        q += (*q == '+') | (*q == '-');
-        const std::uint64_t exponent_bytes = load8(q);
-        const int length = leading_digits(exponent_bytes);
-        // "e" without digits is not part of the number; too long an
-        // exponent is left to the general reader.
-        if (length > 3) {
-            return 0;
-        }
-        if (length > 0) {
-            const auto magnitude = static_cast<int>(digits_value(exponent_bytes, length));
-            exponent = exponent_negative ? -magnitude : magnitude;
-            p = q + length;
-        }
-    }
-
-    out.digits = whole + fraction;
-    out.scale = exponent - fraction;
-    out.magnitude = whole + exponent;
-    return static_cast<std::size_t>(p - start);
+    d.point += after_point ? 0 : 1;
 }
 
-// The byte at `pos`, refilling the buffer when it is used up.  The scanning
-// loops keep their position in locals rather than in `in`, so that it can
-// stay in a register while they store digits.
-inline int byte_at(Input &in, std::size_t &pos, std::size_t &len)
-{
-    if (pos == len) {
-        in.pos = pos;
-        const bool more = refill(in);
-        pos = in.pos;
-        len = in.len;
-        if (!more) {
-            return END;
+// The bytes of an item that lies whole in the buffer: a white space or the
+// buffer's final 0 ends it, so no byte needs a bound check.
+template <bool GATHER>
+struct InBuffer {
+    const unsigned char *p;
+    Digits *digits = nullptr;
+    int peek() const { return *p; }
+    int take() { return *++p; }
+    void back(int n) { p -= n; }
+    const unsigned char *position() const { return p; }
+    void digit(int c, bool after_point)
+    {
+        if constexpr (GATHER) {
+            gather(*digits, c, after_point);
         }
     }
-    return in.buf[pos];
+};
+
+// The bytes of an item that runs past the end of the buffer, taken as the
+// input streams past: the rare case of an item split by a chunk boundary,
+// or longer than the whole buffer.
+struct Streamed {
+    Input &in;
+    Digits &digits;
+    int peek() const { return ::peek(in); }
+    int take()
+    {
+        ++in.pos;
+        return ::peek(in);
+    }
+    void back(int n) { in.pos -= static_cast<std::size_t>(n); }
+    long long position() const { return in.bytes_before + static_cast<long long>(in.pos); }
+    void digit(int c, bool after_point) { gather(digits, c, after_point); }
+};
+
+// The grammar of a number, in one place for both kinds of source: an
+// optional sign, digits with at most one point among or after them (at
+// least one digit in all), and an optional exponent, "e" or "E" with an
+// optional sign and digits.  The number is the longest prefix that fits,
+// so an "e" or "e+" without a digit after it is left to the next item.
+// The source ends on the first byte after the number; false when there is
+// no digit.
+template <class Source>
+bool scan_number(Source &src, Scan &s)
+{
+    int c = src.peek();
+    s.negative = c == '-';
+    if (c == '+' || c == '-') {
+        c = src.take();
+    }
+    const auto whole_start = src.position();
+    for (; is_digit(c); c = src.take()) {
+        src.digit(c, false);
+    }
+    s.whole = src.position() - whole_start;
+    if (c == '.') {
+        c = src.take();
+        const auto fraction_start = src.position();
+        for (; is_digit(c); c = src.take()) {
+            src.digit(c, true);
+        }
+        s.fraction = src.position() - fraction_start;
+    }
+    if (s.whole + s.fraction == 0) {
+        return false;
+    }
+    if (c == 'e' || c == 'E') {
+        c = src.take();
+        const bool negative = c == '-';
+        const int taken = c == '+' || c == '-' ? 2 : 1;
+        if (taken == 2) {
+            c = src.take();
+        }
+        if (!is_digit(c)) {
+            src.back(taken);
+            return true;
+        }
+        constexpr long long EXPONENT_CAP = 1000000000LL;
+        for (; is_digit(c); c = src.take()) {
+            s.exponent = std::min(EXPONENT_CAP, s.exponent * 10 + (c - '0'));
+        }
+        s.exponent = negative ? -s.exponent : s.exponent;
+    }
+    return true;
 }
 
-// Reads one number in full, whatever its shape and wherever it lies in the
-// buffer: an optional sign, digits with at most one decimal point among
-// them, and an optional exponent; the longest prefix that fits.  When the
-// caller has no use for the value (`want_value` false) the number is still
-// checked in full, but converted only when it might be out of range.
-[[gnu::noinline]] float read_any_number(Input &in, long long record, bool want_value)
+// A number whose value cannot reach the edge of the single-precision
+// range: it is below 10^38, whatever its digits.
+bool surely_in_range(const Scan &s)
 {
-    int c = skip_space(in);
-    if (c == END) {
+    return s.whole + s.exponent <= SAFE_EXPONENT;
+}
+
+// The nearest single-precision value to the number; false when it lies
+// beyond the single-precision range.
+bool to_float(const Digits &d, const Scan &s, float &value)
+{
+    const long long e = d.point + s.exponent;
+    value = s.negative ? -0.0f : 0.0f;
+    if (d.n == 0 || e < UNDERFLOW_EXPONENT) {
+        return true;
+    }
+    return e <= OVERFLOW_EXPONENT && (quick_float(d.mantissa, d.n, e - d.n, s.negative, value) ||
+                                      exact_float(d.text, d.n, d.dropped_nonzero, e, s.negative, value));
+}
+
+// Reads one number wherever it lies; with `want_value` its value, and
+// otherwise 0 once it is known to be within range.
+float read_number(Input &in, long long record, bool want_value)
+{
+    if (skip_space(in) == END) {
         throw missing(in, record, "a number");
     }
     begin_item(in);
-    std::size_t pos = in.pos;
-    std::size_t len = in.len;
-
-    const bool negative = c == '-';
-    if (c == '+' || c == '-') {
-        ++pos;
-        c = byte_at(in, pos, len);
+    Digits digits;
+    Scan scan;
+    bool found = false;
+    if (in.pos < in.whole_end) {
+        InBuffer<true> src{in.buf + in.pos, &digits};
+        found = scan_number(src, scan);
+        in.pos = static_cast<std::size_t>(src.p - in.buf);
+    } else {
+        Streamed src{in, digits};
+        found = scan_number(src, scan);
     }
-
-    // The value is 0.d1d2...dn x 10^point_exp, d1 being the first non-zero
-    // digit; `dropped_nonzero` records whether digits past MAX_DIGITS matter.
-    // The first FAST_DIGITS digits are also gathered as an integer for the
-    // quick conversion below.
-    char digits[MAX_DIGITS];
-    int n = 0;
-    std::uint64_t mantissa = 0;
-    bool dropped_nonzero = false;
-    long long point_exp = 0;
-    bool any_digit = false;
-    bool after_point = false;
-    for (;; ++pos, c = byte_at(in, pos, len)) {
-        if (is_digit(c)) {
-            any_digit = true;
-            if (n == 0 && c == '0') {
-                if (after_point) {
-                    --point_exp;
-                }
-                continue;
-            }
-            if (n < FAST_DIGITS) {
-                mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
-            }
-            if (n < MAX_DIGITS) {
-                digits[n++] = static_cast<char>(c);
-            } else if (c != '0') {
-                dropped_nonzero = true;
-            }
-            if (!after_point) {
-                ++point_exp;
-            }
-        } else if (c == '.' && !after_point) {
-            after_point = true;
-        } else {
-            break;
-        }
-    }
-    if (!any_digit) {
-        in.pos = pos;
+    if (!found) {
         throw unexpected_word(in, record, "a number");
     }
-
-    long long exponent = 0;
-    if (c == 'e' || c == 'E') {
-        ++pos;
-        std::size_t taken = 1;
-        c = byte_at(in, pos, len);
-        const bool exponent_negative = c == '-';
-        if (c == '+' || c == '-') {
-            ++pos;
-            taken = 2;
-            c = byte_at(in, pos, len);
-        }
-        if (is_digit(c)) {
-            // Saturates far beyond any exponent that could still matter.
-            constexpr long long EXPONENT_CAP = 1000000000LL;
-            for (; is_digit(c); c = byte_at(in, pos, len)) {
-                exponent = std::min(EXPONENT_CAP, exponent * 10 + (c - '0'));
-                ++pos;
-            }
-            if (exponent_negative) {
-                exponent = -exponent;
-            }
-        } else {
-            // "e" or "e+" with no digit is not part of the number.
-            pos -= taken;
-        }
-    }
-    in.pos = pos;
-
-    const long long e = point_exp + exponent;
-    const float zero = negative ? -0.0f : 0.0f;
-    float value = zero;
-    bool overflow = false;
-    if (n == 0 || e < UNDERFLOW_EXPONENT) {
-        value = zero;
-    } else if (e > OVERFLOW_EXPONENT) {
-        overflow = true;
-    } else if (!want_value && e <= SAFE_EXPONENT) {
-        // Below 10^38: certainly within range, and nobody needs the value.
-    } else if (!quick_float(mantissa, n, e - n, negative, value)) {
-        overflow = !exact_float(digits, n, dropped_nonzero, e, negative, value);
-    }
-    if (overflow) {
+    float value = 0.0f;
+    if ((want_value || !surely_in_range(scan)) && !to_float(digits, scan, value)) {
         throw out_of_range(in, record, "a number within single-precision range");
     }
     in.mark = NO_MARK;
-    return value;
+    return want_value ? value : 0.0f;
 }
 
-// Reads one number; see read_any_number.  Most numbers in a large file are
-// short and lie well inside the buffer, so they are taken here without the
-// byte-by-byte bookkeeping of the general reader.
-[[gnu::always_inline]] inline float read_number(Input &in, long long record, bool want_value)
+// Checks records from `record` to `n`, once no line can be written any
+// more: each must still be four numbers within range.  This is where a
+// large file spends its time, so the common case (an item whole in the
+// buffer and far from the range's edge) is scanned here with the position
+// kept in locals, and anything else is left to read_number.
+void check_records(Input &in, long long record, long long n)
 {
-    const unsigned char *const buf = in.buf;
-    const std::size_t len = in.len;
-    std::size_t pos = in.pos;
-    while (pos < len && is_space(buf[pos])) {
-        ++pos;
-    }
-    in.pos = pos;
-    // cppcheck takes the loop above to end only at the buffer's end; it
-    // also ends at the first byte that is not white space.
-    // cppcheck-suppress knownConditionTrueFalse
-    if (len - pos >= SHORT_LOOKAHEAD) {
-        ShortNumber number{};
-        if (want_value) {
-            const std::size_t taken = scan_short_number<true>(in.buf + pos, number);
-            float value = number.negative ? -0.0f : 0.0f;
-            if (taken > 0 && (number.mantissa == 0 || quick_float(number.mantissa, number.digits, number.scale,
-                                                                  number.negative, value))) {
-                in.pos = pos + taken;
-                return value;
+    const unsigned char *p = in.buf + in.pos;
+    const unsigned char *whole_end = in.buf + in.whole_end;
+    for (; record <= n; ++record) {
+        for (int column = 0; column < 4; ++column) {
+            while (is_space(*p)) {
+                ++p;
             }
-        } else {
-            const std::size_t taken = scan_short_number<false>(in.buf + pos, number);
-            if (taken > 0 && number.magnitude <= SAFE_EXPONENT) {
-                in.pos = pos + taken;
-                return 0.0f;
+            InBuffer<false> src{p};
+            Scan scan;
+            if (p < whole_end && scan_number(src, scan) && surely_in_range(scan)) {
+                p = src.p;
+                continue;
             }
+            in.pos = static_cast<std::size_t>(p - in.buf);
+            read_number(in, record, false);
+            p = in.buf + in.pos;
+            whole_end = in.buf + in.whole_end;
         }
     }
-    return read_any_number(in, record, want_value);
+    in.pos = static_cast<std::size_t>(p - in.buf);
 }
 
 void put_fixed6(char *&p, char *end, double v)
@@ -967,18 +834,16 @@ void convert(Input &in, Output &out)
     copy_word(in, out, "the third header word");
 
     int written = 0;
-    for (long long record = 1; record <= n; ++record) {
-        // Once the last line that may be written is out, no value can
-        // change the output any more, but every record must still be valid.
-        const bool open = written < MAX_RECORDS;
-        const float c1 = read_number(in, record, open);
-        const float c2 = read_number(in, record, open);
+    long long record = 1;
+    for (; record <= n && written < MAX_RECORDS; ++record) {
+        const float c1 = read_number(in, record, true);
+        const float c2 = read_number(in, record, true);
         // The last two columns are read, and must be valid, but are not used.
         read_number(in, record, false);
         read_number(in, record, false);
         const double x = static_cast<double>(c1) * 0.2 - 360.0;
         const double y = static_cast<double>(c2) * 1e-6;
-        if (x >= -200.0 && open) {
+        if (x >= -200.0) {
             p = line;
             put_fixed6(p, line + sizeof line, x);
             *p++ = ' ';
@@ -988,6 +853,9 @@ void convert(Input &in, Output &out)
             ++written;
         }
     }
+    // Once the last line that may be written is out, no value can change
+    // the output any more, but every record must still be valid.
+    check_records(in, record, n);
     drain(out);
 }
 
@@ -1104,7 +972,7 @@ int main()
     // its own, and reads into such a mapping were measured to cost several
     // times as much system time.
     using Memory = std::unique_ptr<unsigned char, FreeMemory>;
-    const Memory input_buffer(static_cast<unsigned char *>(std::malloc(BUFFER_BYTES)));
+    const Memory input_buffer(static_cast<unsigned char *>(std::malloc(BUFFER_BYTES + 1)));
     const Memory output_buffer(static_cast<unsigned char *>(std::malloc(OUTPUT_BYTES)));
     if (!input_buffer || !output_buffer) {
         return report(program_failure("out of memory").message);
