@@ -1,19 +1,11 @@
 // smooth_convert: turns the four-column data file "smooth1.txt" into the
 // rescaled two-column file "smooth2.txt" in the current directory.
 //
-// The input is read in bounded chunks, so any size of file is converted in
-// the same small amount of memory.  Every number is converted straight to
-// the nearest single-precision value, and every line is formatted without
-// reference to the locale, so the output is the same on every machine.
-// Input that ends early or does not fit its syntax stops the conversion at
-// once with one line on standard error naming the place; what was already
-// written to "smooth2.txt" stays there, complete.
-//
-// Whatever stops a run (bad input, a full disk, a size limit, a signal),
-// "smooth2.txt" is left holding whole lines only: output goes out a whole
-// number of lines at a time, and a file left with part of a line is cut
-// back to the end of its last whole line.  No diagnostic needs the heap,
-// so that running out of memory is reported like anything else.
+// Any size of input is read in the same small memory, every number is
+// converted straight to the nearest single-precision value, and no output
+// depends on the locale.  Whatever stops a run (bad input, a full disk, a
+// size limit, a signal, no memory), one line on standard error says why,
+// and "smooth2.txt" holds whole lines only, each as the complete run writes it.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +16,7 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -79,43 +72,30 @@ constexpr long long UNDERFLOW_EXPONENT = -50;
 // Below this exponent a value is under 10^38 and so certainly in range.
 constexpr long long SAFE_EXPONENT = 38;
 
-// A diagnostic line, built in place: reporting a failure must not itself
-// need memory that may have run out.  Text beyond the room is dropped.
-struct Message {
+// Thrown to abandon the conversion.  The diagnostic line is built in place:
+// reporting a failure must not need memory that may have run out.
+struct Failure {
     char text[512] = {};
     std::size_t len = 0;
-};
-
-void append(Message &m, const char *s, std::size_t n)
-{
-    n = std::min(n, sizeof m.text - m.len);
-    std::memcpy(m.text + m.len, s, n);
-    m.len += n;
-}
-
-void append(Message &m, const char *s)
-{
-    append(m, s, std::strlen(s));
-}
-
-void append(Message &m, long long v)
-{
-    char digits[24];
-    append(m, digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, v).ptr - digits));
-}
-
-// Thrown to abandon the conversion; carries the whole diagnostic line.
-struct Failure {
-    Message message;
     bool output_failed = false;  // "smooth2.txt" can take nothing more
 };
+
+// Adds formatted text to the diagnostic; what does not fit is dropped.
+// vsnprintf needs no heap for these plain conversions, and no locale
+// touches them.
+[[gnu::format(printf, 2, 3)]] void append(Failure &m, const char *format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(m.text + m.len, sizeof m.text - m.len, format, args);
+    va_end(args);
+    m.len = std::min(m.len + static_cast<std::size_t>(std::max(n, 0)), sizeof m.text - 1);
+}
 
 Failure program_failure(const char *what)
 {
     Failure f;
-    append(f.message, PROGRAM);
-    append(f.message, ": ");
-    append(f.message, what);
+    append(f, "%s: %s", PROGRAM, what);
     return f;
 }
 
@@ -137,6 +117,15 @@ void check_stop()
         throw program_failure(sig == SIGINT ? "interrupted by SIGINT"
                               : sig == SIGTERM ? "interrupted by SIGTERM"
                                                : "interrupted by SIGHUP");
+    }
+}
+
+// The end of a file and its buffer, on every way out of the program.
+void close_and_free(int fd, unsigned char *buf)
+{
+    std::free(buf);
+    if (fd >= 0) {
+        (void)::close(fd);  // only ever called once the outcome is settled
     }
 }
 
@@ -170,6 +159,11 @@ struct Input {
     bool at_eof = false;
     long long lines_before = 0;   // line feeds in the input before buf[0]
     long long bytes_before = 0;   // bytes of the input before buf[0]
+
+    Input() = default;
+    Input(const Input &) = delete;
+    Input &operator=(const Input &) = delete;
+    ~Input() { close_and_free(fd, buf); }
 };
 
 // Line feeds among the first n bytes, counted in blocks short enough for a
@@ -198,10 +192,7 @@ long long line_at(const Input &in, std::size_t index)
 Failure file_failure(const char *name, int err)
 {
     Failure f;
-    const char *reason = std::strerror(err != 0 ? err : EIO);
-    for (const char *part : {PROGRAM, ": ", name, ": ", reason}) {
-        append(f.message, part);
-    }
+    append(f, "%s: %s: %s", PROGRAM, name, std::strerror(err != 0 ? err : EIO));
     return f;
 }
 
@@ -278,36 +269,22 @@ int skip_space(Input &in)
     }
 }
 
-void begin_item(Input &in)
+void append_quoted(Failure &out, const char *text, std::size_t n, bool more)
 {
-    in.mark = in.pos;
-    in.mark_lost = false;
-}
-
-void append_quoted(Message &out, const char *text, std::size_t n, bool more)
-{
-    static const char HEX[] = "0123456789abcdef";
     append(out, "\"");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        char escaped[4] = {'\\', static_cast<char>(c)};
-        std::size_t length = 2;
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-            escaped[0] = static_cast<char>(c);
-            length = 1;
-        } else if (c < 0x20 || c >= 0x7f) {
-            escaped[1] = 'x';
-            escaped[2] = HEX[c >> 4];
-            escaped[3] = HEX[c & 0xf];
-            length = 4;
+        if (c < 0x20 || c >= 0x7f) {
+            append(out, "\\x%02x", c);
+        } else {
+            append(out, c == '"' || c == '\\' ? "\\%c" : "%c", c);
         }
-        append(out, escaped, length);
     }
     append(out, more ? "\"..." : "\"");
 }
 
 // The text of the item read so far (the whole item once it has ended).
-void quote_item(const Input &in, Message &out)
+void quote_item(const Input &in, Failure &out)
 {
     if (in.mark_lost) {
         append_quoted(out, in.head, QUOTE_LIMIT, true);
@@ -320,7 +297,7 @@ void quote_item(const Input &in, Message &out)
 
 // The word that starts where the current item began: what stood in the
 // place of the item that did not fit.
-void quote_word_at_mark(Input &in, Message &out)
+void quote_word_at_mark(Input &in, Failure &out)
 {
     in.pos = in.mark;
     in.mark = NO_MARK;
@@ -357,51 +334,42 @@ long long line_of_item(const Input &in)
 
 constexpr long long HEADER = 0;  // in place of a record number
 
-// The start of every diagnostic about the input's content:
-// "smooth_convert: smooth1.txt:<line>: <header|record r>: expected ".
-Failure input_failure(long long line, long long record)
+// The start of every diagnostic about the input's content, up to what
+// stood where an item was expected:
+// "smooth_convert: smooth1.txt:<line>: <header|record r>: expected <what>, found ".
+Failure input_failure(long long line, long long record, const char *expected)
 {
     Failure f;
-    for (const char *part : {PROGRAM, ": ", INPUT_NAME, ":"}) {
-        append(f.message, part);
-    }
-    append(f.message, line);
+    append(f, "%s: %s:%lld: ", PROGRAM, INPUT_NAME, line);
     if (record == HEADER) {
-        append(f.message, ": header: expected ");
+        append(f, "header: expected %s, found ", expected);
     } else {
-        append(f.message, ": record ");
-        append(f.message, record);
-        append(f.message, ": expected ");
+        append(f, "record %lld: expected %s, found ", record, expected);
     }
     return f;
 }
 
 Failure missing(const Input &in, long long record, const char *expected)
 {
-    Failure f = input_failure(line_of_end(in), record);
-    append(f.message, expected);
-    append(f.message, ", found end of file");
+    Failure f = input_failure(line_of_end(in), record, expected);
+    append(f, "end of file");
     return f;
 }
 
-// A failure about the item that began at the mark: what was expected, and
-// the word that stood there instead.
+// The item that began at the mark does not fit its syntax: the word that
+// stood there is quoted.
 Failure unexpected_word(Input &in, long long record, const char *expected)
 {
-    Failure f = input_failure(line_of_item(in), record);
-    append(f.message, expected);
-    append(f.message, ", found ");
-    quote_word_at_mark(in, f.message);
+    Failure f = input_failure(line_of_item(in), record, expected);
+    quote_word_at_mark(in, f);
     return f;
 }
 
-// A failure about an item that fits its syntax but not its range.
+// The item fits its syntax but not its range.
 Failure out_of_range(const Input &in, long long record, const char *expected)
 {
-    Failure f = input_failure(line_of_item(in), record);
-    append(f.message, expected);
-    append(f.message, ", found ");
-    quote_item(in, f.message);
+    Failure f = input_failure(line_of_item(in), record, expected);
+    quote_item(in, f);
     return f;
 }
 
@@ -417,6 +385,11 @@ struct Output {
     std::size_t line_end = 0;   // bytes held up to the end of the last whole line
     long long written = 0;      // bytes the file has taken
     long long whole = 0;        // bytes the file has taken up to the end of a line
+
+    Output() = default;
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    ~Output() { close_and_free(fd, buf); }
 };
 
 // Writes everything held.  A short count is not an error: the rest is
@@ -454,48 +427,23 @@ void drain(Output &out)
     out.line_end = 0;
 }
 
-// Adds part of a line.
-void put_text(Output &out, const unsigned char *data, std::size_t n)
+// Adds text that ends a line when `line_ends`.  Text that fits the buffer
+// is never split between two writes.
+void put(Output &out, const void *data, std::size_t n, bool line_ends)
 {
-    while (n > OUTPUT_BYTES - out.len) {
-        const std::size_t room = OUTPUT_BYTES - out.len;
-        std::memcpy(out.buf + out.len, data, room);
-        out.len += room;
-        data += room;
-        n -= room;
-        drain(out);
-    }
-    std::memcpy(out.buf + out.len, data, n);
-    out.len += n;
-}
-
-// Adds whole lines (at most OUTPUT_BYTES), never splitting them between writes.
-void put_lines(Output &out, const char *text, std::size_t n)
-{
+    const auto *bytes = static_cast<const unsigned char *>(data);
     if (n > OUTPUT_BYTES - out.len) {
         drain(out);
     }
-    std::memcpy(out.buf + out.len, text, n);
-    out.len += n;
-    out.line_end = out.len;
-}
-
-// After a failure that left the output working: the whole lines held are
-// still written, and the line begun is dropped.
-void write_whole_lines(Output &out)
-{
-    out.len = out.line_end;
-    drain(out);
-}
-
-// After any failure: a file left with part of a line is cut back to the
-// end of its last whole line.  Should that fail, the failure already being
-// reported stands; there is nothing better to say.
-void cut_back(const Output &out)
-{
-    if (out.regular && out.written != out.whole) {
-        (void)::ftruncate(out.fd, static_cast<off_t>(out.whole));
+    for (; n > OUTPUT_BYTES - out.len; n -= OUTPUT_BYTES) {  // a header word too long for the buffer
+        std::memcpy(out.buf, bytes, OUTPUT_BYTES);
+        bytes += OUTPUT_BYTES;
+        out.len = OUTPUT_BYTES;
+        drain(out);
     }
+    std::memcpy(out.buf + out.len, bytes, n);
+    out.len += n;
+    out.line_end = line_ends ? out.len : out.line_end;
 }
 
 // Copies one header word to its own output line, streaming it through so
@@ -510,12 +458,12 @@ void copy_word(Input &in, Output &out, const char *name)
         while (in.pos < in.len && !is_space(in.buf[in.pos])) {
             ++in.pos;
         }
-        put_text(out, in.buf + start, in.pos - start);
+        put(out, in.buf + start, in.pos - start, false);
         if (in.pos < in.len || !refill(in)) {
             break;
         }
     }
-    put_lines(out, "\n", 1);
+    put(out, "\n", 1, true);
 }
 
 int read_count(Input &in)
@@ -525,7 +473,8 @@ int read_count(Input &in)
     if (c == END) {
         throw missing(in, HEADER, name);
     }
-    begin_item(in);
+    in.mark = in.pos;
+    in.mark_lost = false;
     const bool negative = c == '-';
     if (c == '+' || c == '-') {
         ++in.pos;
@@ -549,23 +498,58 @@ int read_count(Input &in)
     return static_cast<int>(negative ? -value : value);
 }
 
+// What scanning a number found: its sign, how many digits stand before and
+// after the point, and the exponent.
+struct Scan {
+    bool negative = false;
+    long long whole = 0;
+    long long fraction = 0;
+    long long exponent = 0;  // saturated far beyond any that could matter
+};
+
+// A number's significant digits, as the conversion needs them: the value
+// is 0.d1d2...dn x 10^point, d1 being the first non-zero digit.
+struct Digits {
+    char text[MAX_DIGITS];
+    int n = 0;
+    bool dropped_nonzero = false;  // a non-zero digit past MAX_DIGITS
+    std::uint64_t mantissa = 0;    // the first FAST_DIGITS digits
+    long long point = 0;
+};
+
+void gather(Digits &d, int c, bool after_point)
+{
+    if (d.n == 0 && c == '0') {  // a leading zero only moves the point
+        d.point -= after_point ? 1 : 0;
+        return;
+    }
+    d.mantissa = d.n < FAST_DIGITS ? d.mantissa * 10 + static_cast<unsigned>(c - '0') : d.mantissa;
+    if (d.n < MAX_DIGITS) {
+        d.text[d.n++] = static_cast<char>(c);
+    } else {
+        d.dropped_nonzero |= c != '0';
+    }
+    d.point += after_point ? 0 : 1;
+}
+
 // Powers of ten that a double holds exactly.
 constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The common case, value = mantissa x 10^scale with a short mantissa: one
+// The common case, value = mantissa x 10^(e - n) with a short mantissa: one
 // correctly rounded double operation on exact operands, then the rounding
 // to single precision.  Two roundings in a row can go wrong only when the
 // double lands within one of its units of a point halfway between two
 // single-precision values; those cases, and results outside the normal
 // single-precision range, are left to exact_float (false is returned).
-bool quick_float(std::uint64_t mantissa, int n, long long scale, bool negative, float &value)
+bool quick_float(const Digits &digits, long long e, bool negative, float &value)
 {
     constexpr std::uint64_t EXACT_INTEGER_LIMIT = std::uint64_t{1} << 53;
-    if (n > FAST_DIGITS || mantissa >= EXACT_INTEGER_LIMIT || scale < -22 || scale > 22) {
+    const long long scale = e - digits.n;
+    if (digits.n > FAST_DIGITS || digits.mantissa >= EXACT_INTEGER_LIMIT || scale < -22 || scale > 22) {
         return false;
     }
-    const double m = static_cast<double>(mantissa);
+    const double m = static_cast<double>(digits.mantissa);
     const double d = scale >= 0 ? m * EXACT_POWERS_OF_TEN[scale] : m / EXACT_POWERS_OF_TEN[-scale];
     if (!(d >= static_cast<double>(std::numeric_limits<float>::min()) &&
           d <= static_cast<double>(std::numeric_limits<float>::max()))) {
@@ -588,20 +572,13 @@ bool quick_float(std::uint64_t mantissa, int n, long long scale, bool negative, 
 // any length converts from a short text; the appended 1 stands for dropped
 // non-zero digits, which can only push the value off a tie.  False when the
 // value lies beyond the single-precision range.
-bool exact_float(const char *digits, int n, bool dropped_nonzero, long long e, bool negative, float &value)
+bool exact_float(const Digits &d, long long e, bool negative, float &value)
 {
-    char text[MAX_DIGITS + 32];
-    char *t = text;
-    if (negative) {
-        *t++ = '-';
-    }
-    std::memcpy(t, digits, static_cast<std::size_t>(n));
-    t += n;
-    int kept = n;
-    if (dropped_nonzero) {
-        *t++ = '1';
-        ++kept;
-    }
+    const int kept = d.n + (d.dropped_nonzero ? 1 : 0);
+    char text[MAX_DIGITS + 32] = {'-'};
+    char *t = std::copy_n(d.text, d.n, text + (negative ? 1 : 0));
+    *t = '1';
+    t += kept - d.n;
     *t++ = 'e';
     t = std::to_chars(t, text + sizeof text, e - kept).ptr;
     const std::from_chars_result r = std::from_chars(text, t, value);
@@ -614,42 +591,6 @@ bool exact_float(const char *digits, int n, bool dropped_nonzero, long long e, b
     return true;
 }
 
-// What scanning a number found: its sign, how many digits stand before and
-// after the point, and the exponent.
-struct Scan {
-    bool negative = false;
-    long long whole = 0;
-    long long fraction = 0;
-    long long exponent = 0;  // saturated far beyond any that could matter
-};
-
-// A number's significant digits, as the conversion needs them: the value
-// is 0.d1d2...dn x 10^point, d1 being the first non-zero digit.
-struct Digits {
-    char text[MAX_DIGITS];
-    int n = 0;
-    bool dropped_nonzero = false;  // a non-zero digit past MAX_DIGITS
-    std::uint64_t mantissa = 0;    // the first FAST_DIGITS digits
-    long long point = 0;
-};
-
-void gather(Digits &d, int c, bool after_point)
-{
-    if (d.n == 0 && c == '0') {
-        d.point -= after_point ? 1 : 0;
-        return;
-    }
-    if (d.n < FAST_DIGITS) {
-        d.mantissa = d.mantissa * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (d.n < MAX_DIGITS) {
-        d.text[d.n++] = static_cast<char>(c);
-    } else {
-        d.dropped_nonzero |= c != '0';
-    }
-    d.point += after_point ? 0 : 1;
-}
-
 // The bytes of an item that lies whole in the buffer: a white space or the
 // buffer's final 0 ends it, so no byte needs a bound check.
 template <bool GATHER>
@@ -660,12 +601,7 @@ struct InBuffer {
     int take() { return *++p; }
     void back(int n) { p -= n; }
     const unsigned char *position() const { return p; }
-    void digit(int c, bool after_point)
-    {
-        if constexpr (GATHER) {
-            gather(*digits, c, after_point);
-        }
-    }
+    void digit(int c, bool after_point) { if constexpr (GATHER) { gather(*digits, c, after_point); } }
 };
 
 // The bytes of an item that runs past the end of the buffer, taken as the
@@ -675,11 +611,7 @@ struct Streamed {
     Input &in;
     Digits &digits;
     int peek() const { return ::peek(in); }
-    int take()
-    {
-        ++in.pos;
-        return ::peek(in);
-    }
+    int take() { ++in.pos; return ::peek(in); }
     void back(int n) { in.pos -= static_cast<std::size_t>(n); }
     long long position() const { return in.bytes_before + static_cast<long long>(in.pos); }
     void digit(int c, bool after_point) { gather(digits, c, after_point); }
@@ -729,18 +661,13 @@ bool scan_number(Source &src, Scan &s)
         }
         constexpr long long EXPONENT_CAP = 1000000000LL;
         for (; is_digit(c); c = src.take()) {
-            s.exponent = std::min(EXPONENT_CAP, s.exponent * 10 + (c - '0'));
+            if (s.exponent < EXPONENT_CAP) {
+                s.exponent = s.exponent * 10 + (c - '0');
+            }
         }
         s.exponent = negative ? -s.exponent : s.exponent;
     }
     return true;
-}
-
-// A number whose value cannot reach the edge of the single-precision
-// range: it is below 10^38, whatever its digits.
-bool surely_in_range(const Scan &s)
-{
-    return s.whole + s.exponent <= SAFE_EXPONENT;
 }
 
 // The nearest single-precision value to the number; false when it lies
@@ -752,18 +679,17 @@ bool to_float(const Digits &d, const Scan &s, float &value)
     if (d.n == 0 || e < UNDERFLOW_EXPONENT) {
         return true;
     }
-    return e <= OVERFLOW_EXPONENT && (quick_float(d.mantissa, d.n, e - d.n, s.negative, value) ||
-                                      exact_float(d.text, d.n, d.dropped_nonzero, e, s.negative, value));
+    return e <= OVERFLOW_EXPONENT && (quick_float(d, e, s.negative, value) || exact_float(d, e, s.negative, value));
 }
 
-// Reads one number wherever it lies; with `want_value` its value, and
-// otherwise 0 once it is known to be within range.
-float read_number(Input &in, long long record, bool want_value)
+// Reads one number, wherever it lies, and converts it.
+float read_number(Input &in, long long record)
 {
     if (skip_space(in) == END) {
         throw missing(in, record, "a number");
     }
-    begin_item(in);
+    in.mark = in.pos;
+    in.mark_lost = false;
     Digits digits;
     Scan scan;
     bool found = false;
@@ -779,11 +705,11 @@ float read_number(Input &in, long long record, bool want_value)
         throw unexpected_word(in, record, "a number");
     }
     float value = 0.0f;
-    if ((want_value || !surely_in_range(scan)) && !to_float(digits, scan, value)) {
+    if (!to_float(digits, scan, value)) {
         throw out_of_range(in, record, "a number within single-precision range");
     }
     in.mark = NO_MARK;
-    return want_value ? value : 0.0f;
+    return value;
 }
 
 // Checks records from `record` to `n`, once no line can be written any
@@ -802,22 +728,17 @@ void check_records(Input &in, long long record, long long n)
             }
             InBuffer<false> src{p};
             Scan scan;
-            if (p < whole_end && scan_number(src, scan) && surely_in_range(scan)) {
+            if (p < whole_end && scan_number(src, scan) && scan.whole + scan.exponent <= SAFE_EXPONENT) {
                 p = src.p;
                 continue;
             }
             in.pos = static_cast<std::size_t>(p - in.buf);
-            read_number(in, record, false);
+            read_number(in, record);
             p = in.buf + in.pos;
             whole_end = in.buf + in.whole_end;
         }
     }
     in.pos = static_cast<std::size_t>(p - in.buf);
-}
-
-void put_fixed6(char *&p, char *end, double v)
-{
-    p = std::to_chars(p, end, v, std::chars_format::fixed, 6).ptr;
 }
 
 void convert(Input &in, Output &out)
@@ -828,7 +749,7 @@ void convert(Input &in, Output &out)
     char line[160];
     char *p = std::to_chars(line, line + sizeof line, std::min(n, MAX_RECORDS)).ptr;
     *p++ = '\n';
-    put_lines(out, line, static_cast<std::size_t>(p - line));
+    put(out, line, static_cast<std::size_t>(p - line), true);
 
     copy_word(in, out, "the second header word");
     copy_word(in, out, "the third header word");
@@ -836,20 +757,20 @@ void convert(Input &in, Output &out)
     int written = 0;
     long long record = 1;
     for (; record <= n && written < MAX_RECORDS; ++record) {
-        const float c1 = read_number(in, record, true);
-        const float c2 = read_number(in, record, true);
+        const float c1 = read_number(in, record);
+        const float c2 = read_number(in, record);
         // The last two columns are read, and must be valid, but are not used.
-        read_number(in, record, false);
-        read_number(in, record, false);
+        read_number(in, record);
+        read_number(in, record);
         const double x = static_cast<double>(c1) * 0.2 - 360.0;
         const double y = static_cast<double>(c2) * 1e-6;
         if (x >= -200.0) {
-            p = line;
-            put_fixed6(p, line + sizeof line, x);
+            // to_chars gives the digits of "%f", whatever the locale.
+            p = std::to_chars(line, line + sizeof line, x, std::chars_format::fixed, 6).ptr;
             *p++ = ' ';
-            put_fixed6(p, line + sizeof line, y);
+            p = std::to_chars(p, line + sizeof line, y, std::chars_format::fixed, 6).ptr;
             *p++ = '\n';
-            put_lines(out, line, static_cast<std::size_t>(p - line));
+            put(out, line, static_cast<std::size_t>(p - line), true);
             ++written;
         }
     }
@@ -859,27 +780,13 @@ void convert(Input &in, Output &out)
     drain(out);
 }
 
-int report(Message message)
+int report(Failure failure)
 {
-    append(message, "\n");
+    append(failure, "\n");
     // Nothing more can be done if even standard error fails.
-    (void)std::fwrite(message.text, 1, message.len, stderr);
+    (void)std::fwrite(failure.text, 1, failure.len, stderr);
     return 1;
 }
-
-// A file descriptor, closed on every way out.
-struct Descriptor {
-    int fd = -1;
-    Descriptor() = default;
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            (void)::close(fd);
-        }
-    }
-};
 
 // open(2), tried again when a signal interrupts the wait for the other end
 // of a FIFO, unless that signal asks the program to stop.
@@ -897,26 +804,24 @@ int open_file(const char *name, int flags)
 // Opens "smooth2.txt" without emptying it, so that nothing is lost when it
 // turns out to be the input under another name (a link); only then is it
 // emptied.
-void open_output(const Descriptor &input, Descriptor &output, Output &out)
+void open_output(const Input &in, Output &out)
 {
-    output.fd = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
+    out.fd = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
     struct stat in_st {};
     struct stat out_st {};
-    if (output.fd < 0 || ::fstat(output.fd, &out_st) != 0) {
+    if (out.fd < 0 || ::fstat(out.fd, &out_st) != 0) {
         throw file_failure(OUTPUT_NAME, errno);
     }
-    if (::fstat(input.fd, &in_st) == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+    if (::fstat(in.fd, &in_st) == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
         Failure f = program_failure(OUTPUT_NAME);
-        append(f.message, ": is the same file as ");
-        append(f.message, INPUT_NAME);
+        append(f, ": is the same file as %s", INPUT_NAME);
         throw f;
     }
     // Devices and FIFOs cannot be emptied, nor do they need to be.
     out.regular = S_ISREG(out_st.st_mode);
-    if (out.regular && ::ftruncate(output.fd, 0) != 0) {
+    if (out.regular && ::ftruncate(out.fd, 0) != 0) {
         throw file_failure(OUTPUT_NAME, errno);
     }
-    out.fd = output.fd;
 }
 
 // Were one of the standard descriptors closed, the next file opened would
@@ -955,9 +860,38 @@ void take_signals()
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-struct FreeMemory {
-    void operator()(unsigned char *p) const { std::free(p); }
-};
+// Closes "smooth2.txt", whose close can still fail (on a network file
+// system, say) and then reports the failure.
+bool close_output(Output &out)
+{
+    const int fd = out.fd;
+    out.fd = -1;
+    return ::close(fd) == 0;
+}
+
+// After a failure: the whole lines held are still written, unless the
+// output itself failed, and a file left with part of a line is cut back to
+// the end of its last whole line (should that fail, the failure already
+// being reported stands).  A failure of the output outranks any other,
+// since then not even the lines written can be relied on.
+int finish_after_failure(Output &out, Failure failure)
+{
+    if (!failure.output_failed) {
+        out.len = out.line_end;
+        try {
+            drain(out);
+        } catch (const Failure &f) {
+            failure = f;
+        }
+    }
+    if (out.regular && out.written != out.whole) {
+        (void)::ftruncate(out.fd, static_cast<off_t>(out.whole));
+    }
+    if (!close_output(out) && !failure.output_failed) {
+        failure = output_failure(errno);
+    }
+    return report(failure);
+}
 
 }  // namespace
 
@@ -971,60 +905,26 @@ int main()
     // one: a block this size stays on the heap rather than in a mapping of
     // its own, and reads into such a mapping were measured to cost several
     // times as much system time.
-    using Memory = std::unique_ptr<unsigned char, FreeMemory>;
-    const Memory input_buffer(static_cast<unsigned char *>(std::malloc(BUFFER_BYTES + 1)));
-    const Memory output_buffer(static_cast<unsigned char *>(std::malloc(OUTPUT_BYTES)));
-    if (!input_buffer || !output_buffer) {
-        return report(program_failure("out of memory").message);
-    }
-
-    Descriptor input;
-    Descriptor output;
     Input in;
-    in.buf = input_buffer.get();
     Output out;
-    out.buf = output_buffer.get();
+    in.buf = static_cast<unsigned char *>(std::malloc(BUFFER_BYTES + 1));
+    out.buf = static_cast<unsigned char *>(std::malloc(OUTPUT_BYTES));
+    if (in.buf == nullptr || out.buf == nullptr) {
+        return report(program_failure("out of memory"));
+    }
     try {
-        input.fd = open_file(INPUT_NAME, O_RDONLY);
-        if (input.fd < 0) {
+        in.fd = open_file(INPUT_NAME, O_RDONLY);
+        if (in.fd < 0) {
             throw file_failure(INPUT_NAME, errno);
         }
-        in.fd = input.fd;
         // Read the first chunk before the output is opened, so that an
         // input that opens but cannot be read (a directory, say) leaves
         // "smooth2.txt" as it was.
         refill(in);
-        open_output(input, output, out);
-    } catch (const Failure &f) {
-        return report(f.message);
-    }
-
-    bool failed = false;
-    Failure failure;
-    try {
+        open_output(in, out);
         convert(in, out);
     } catch (const Failure &f) {
-        failed = true;
-        failure = f;
+        return out.fd < 0 ? report(f) : finish_after_failure(out, f);
     }
-    // Whatever stopped the conversion, the whole lines so far are written;
-    // a failure of the output outranks any other, since then not even
-    // those lines can be relied on.
-    if (failed && !failure.output_failed) {
-        try {
-            write_whole_lines(out);
-        } catch (const Failure &f) {
-            failure = f;
-        }
-    }
-    if (failed) {
-        cut_back(out);
-    }
-    const int fd = output.fd;
-    output.fd = -1;
-    if (::close(fd) != 0 && !failure.output_failed) {
-        failed = true;
-        failure = output_failure(errno);
-    }
-    return failed ? report(failure.message) : 0;
+    return close_output(out) ? 0 : report(output_failure(errno));
 }

@@ -279,6 +279,46 @@ TEST_P(Converter, AtMost2048LinesButEveryRecordIsRead)
     EXPECT_EQ(bad.output, "S\n2048\na\nb\n" + lines);
 }
 
+TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
+{
+    // Once 2048 lines are written the rest is only checked, by a reader of
+    // its own; it must accept and refuse exactly what the first one does.
+    std::string full = "S 2049 a b\n";
+    for (int r = 0; r < 2048; ++r) {
+        full += "900 1 2 3\n";
+    }
+    const std::string zeros(300, '0');
+    const struct {
+        std::string item;
+        std::string problem;  // empty when the item is a good number
+    } cases[] = {
+        {"3.4028234e38", ""},
+        {"-0.000" + zeros + "1e300", ""},
+        {zeros + "1e-260", ""},
+        {"1" + zeros + "e-300", ""},
+        {"1e-99999999999", ""},
+        {"3.4028236e38", "expected a number within single-precision range, found \"3.4028236e38\""},
+        {"1" + std::string(39, '0'), "expected a number within single-precision range, found \"1" +
+                                         std::string(39, '0') + "\""},
+        {zeros + "1e39", "expected a number within single-precision range, found \"" + std::string(40, '0') +
+                             "\"..."},
+        {"5e", "expected a number, found \"e\""},
+        {"5.E+x", "expected a number, found \"E+x\""},
+        {"+.", "expected a number, found \"+.\""},
+    };
+    for (const auto &c : cases) {
+        const Conversion got = run(full + "900 1 " + c.item + " 3\n");
+        if (c.problem.empty()) {
+            EXPECT_EQ(got.status, 0) << c.item;
+            EXPECT_EQ(got.err, "") << c.item;
+        } else {
+            EXPECT_EQ(got.status, 1) << c.item;
+            EXPECT_EQ(got.err, "smooth_convert: smooth1.txt:2050: record 2049: " + c.problem + "\n") << c.item;
+        }
+        EXPECT_EQ(got.output.size(), std::string("S\n2048\na\nb\n").size() + 2048 * 21) << c.item;
+    }
+}
+
 struct BadCase {
     const char *name;
     std::string input;
