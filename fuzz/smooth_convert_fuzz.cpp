@@ -25,7 +25,7 @@
 #include <sstream>
 #include <string>
 
-int smooth_convert_main();
+int smooth_convert_main(int argc, char **argv);
 
 namespace {
 
@@ -237,7 +237,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int capture = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(capture, 2);
     close(capture);
-    const int status = smooth_convert_main();
+    char name[] = "smooth_convert";
+    char *argv[] = {name, nullptr};
+    const int status = smooth_convert_main(1, argv);
     std::fflush(stderr);
     dup2(saved_stderr, 2);
     close(saved_stderr);

@@ -17,7 +17,22 @@
 #include <cstring>
 #include <memory>
 
+#if !defined(NUMTOOLS_PACKAGE) || !defined(NUMTOOLS_VERSION)
+#error "the package's name and version come from the build, which takes them from the project"
+#endif
+
 namespace {
+
+constexpr const char *HELP =
+    "Usage: integral_table [--help] [--version]\n"
+    "Samples sin(t)/t at 256 points from -15 to 15, fits a parabola a*t^2 + b*t + c\n"
+    "through the first three, and writes to standard output the line\n"
+    "\" a,b,c = a b c\" and one row per sample: index, t, sin(t)/t, the cubic\n"
+    "64t^2 - (80/3)t^3 and the running integral from -15, six decimals each.\n"
+    "Reads nothing; arguments other than the two options are ignored, with a\n"
+    "warning.  Exit status: 0 when the whole report was written; 1 otherwise,\n"
+    "with one line on standard error saying why.\n"
+    "Full documentation: man integral_table\n";
 
 constexpr int SAMPLE_COUNT = 256;
 constexpr int ARRAY_CAPACITY = 2048;
@@ -125,10 +140,51 @@ int write_error(int err)
     return 1;
 }
 
+// Warns that an argument is ignored, in one line whatever it holds:
+// unprintable bytes are shown as \xNN, and a very long one is cut short.
+void warn_ignored(const char *argument)
+{
+    char line[512];
+    std::size_t n = 0;
+    const auto add = [&](const char *format, int c) {
+        const int wrote = std::snprintf(line + n, sizeof line - n, format, c);
+        n = std::min(n + static_cast<std::size_t>(std::max(wrote, 0)), sizeof line - 1);
+    };
+    add("integral_table: ignoring argument '", 0);
+    for (const char *p = argument; *p != '\0' && n < 400; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        add(c < 0x20 || c >= 0x7f ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+    }
+    add("': the program reads nothing and always writes its report to standard output\n", 0);
+    // Nothing more can be done if even standard error fails.
+    (void)std::fwrite(line, 1, n, stderr);
+}
+
+// --help and --version answer and end the run.  Any other argument changes
+// nothing (callers may rely on that), but is named on standard error.
+// Returns the exit status when the run ends here, or -1.
+int take_arguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
+            const char *text = argv[i][2] == 'h' ? HELP : "integral_table (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
+            errno = 0;
+            return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : write_error(errno);
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        warn_ignored(argv[i]);
+    }
+    return -1;
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (const int status = take_arguments(argc, argv); status >= 0) {
+        return status;
+    }
     // A reader that stops reading (integral_table | head -1) ends the run
     // quietly through the default action, whatever the caller left set; a
     // file-size limit is a write error to report, not a silent death.

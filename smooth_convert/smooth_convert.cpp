@@ -26,6 +26,10 @@
 #include <memory>
 #include <system_error>
 
+#if !defined(NUMTOOLS_PACKAGE) || !defined(NUMTOOLS_VERSION)
+#error "the package's name and version come from the build, which takes them from the project"
+#endif
+
 namespace {
 
 constexpr const char *PROGRAM = "smooth_convert";
@@ -54,6 +58,16 @@ constexpr std::size_t HISTORY = 2;
 constexpr std::size_t BUFFER_BYTES = CHUNK_BYTES + ITEM_KEEP + HISTORY;
 // Output held before it is written: a whole number of lines at a time.
 constexpr std::size_t OUTPUT_BYTES = 65536;
+
+constexpr const char *HELP =
+    "Usage: smooth_convert [--help] [--version]\n"
+    "Reads smooth1.txt in the current directory and writes smooth2.txt beside it:\n"
+    "the header's four items one to a line (the count at most 2048), then for each\n"
+    "record c1 c2 c3 c4 with x = c1 * 0.2 - 360 >= -200 the line \"x y\" with\n"
+    "y = c2 * 1e-6, six decimals each, at most 2048 lines.  Other arguments are\n"
+    "ignored, with a warning.  Exit status: 0 when every record was read and every\n"
+    "line written; 1 otherwise, with one line on standard error saying why.\n"
+    "Full documentation: man smooth_convert\n";
 
 constexpr std::size_t NO_MARK = static_cast<std::size_t>(-1);
 constexpr int END = -1;
@@ -87,9 +101,9 @@ struct Failure {
 {
     std::va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(m.text + m.len, sizeof m.text - m.len, format, args);
+    const int n = std::vsnprintf(m.text + m.len, sizeof m.text - 1 - m.len, format, args);
     va_end(args);
-    m.len = std::min(m.len + static_cast<std::size_t>(std::max(n, 0)), sizeof m.text - 1);
+    m.len = std::min(m.len + static_cast<std::size_t>(std::max(n, 0)), sizeof m.text - 2);
 }
 
 Failure program_failure(const char *what)
@@ -141,11 +155,9 @@ inline bool is_digit(int c)
     return static_cast<unsigned>(c - '0') <= 9;
 }
 
-// The input, read a chunk at a time into `buf`.  buf[len] is always 0, so
-// a scan over the buffer stops at its end by itself; an item that begins
-// before `whole_end` ends before it (a white space or the end of the input
-// follows it within the buffer), so it can be scanned with no bound check
-// at all.
+// The input, read a chunk at a time.  buf[len] is always 0, and an item
+// that begins before `whole_end` ends before it (a white space or the end
+// of the input follows it in the buffer), so it needs no bound check.
 struct Input {
     int fd = -1;
     unsigned char *buf = nullptr;
@@ -193,13 +205,7 @@ Failure file_failure(const char *name, int err)
 {
     Failure f;
     append(f, "%s: %s: %s", PROGRAM, name, std::strerror(err != 0 ? err : EIO));
-    return f;
-}
-
-Failure output_failure(int err)
-{
-    Failure f = file_failure(OUTPUT_NAME, err);
-    f.output_failed = true;
+    f.output_failed = name == OUTPUT_NAME;
     return f;
 }
 
@@ -226,9 +232,7 @@ bool refill(Input &in)
         std::memmove(in.buf, in.buf + keep_from, in.len - keep_from);
         in.len -= keep_from;
         in.pos -= keep_from;
-        if (in.mark != NO_MARK) {
-            in.mark -= keep_from;
-        }
+        in.mark -= in.mark != NO_MARK ? keep_from : 0;
     }
     const std::size_t want = std::min(CHUNK_BYTES, BUFFER_BYTES - in.len);
     ssize_t got = 0;
@@ -269,18 +273,19 @@ int skip_space(Input &in)
     }
 }
 
-void append_quoted(Failure &out, const char *text, std::size_t n, bool more)
+// Text in quotes, kept on one line: unprintable bytes as \xNN.
+void append_quoted(Failure &out, const char *text, std::size_t n, bool more, char quote = '"')
 {
-    append(out, "\"");
+    append(out, "%c", quote);
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x20 || c >= 0x7f) {
             append(out, "\\x%02x", c);
         } else {
-            append(out, c == '"' || c == '\\' ? "\\%c" : "%c", c);
+            append(out, c == quote || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(out, more ? "\"..." : "\"");
+    append(out, more ? "%c..." : "%c", quote);
 }
 
 // The text of the item read so far (the whole item once it has ended).
@@ -301,18 +306,13 @@ void quote_word_at_mark(Input &in, Failure &out)
 {
     in.pos = in.mark;
     in.mark = NO_MARK;
-    char word[QUOTE_LIMIT];
+    char word[QUOTE_LIMIT + 1];  // one more byte tells whether the word goes on
     std::size_t n = 0;
-    bool more = false;
-    for (int c = peek(in); c != END && !is_space(c); c = peek(in)) {
-        if (n == QUOTE_LIMIT) {
-            more = true;
-            break;
-        }
+    for (int c = peek(in); c != END && !is_space(c) && n <= QUOTE_LIMIT; c = peek(in)) {
         word[n++] = static_cast<char>(c);
         ++in.pos;
     }
-    append_quoted(out, word, n, more);
+    append_quoted(out, word, std::min(n, QUOTE_LIMIT), n > QUOTE_LIMIT);
 }
 
 // The line a diagnostic about the end of the input names: the last line,
@@ -320,10 +320,7 @@ void quote_word_at_mark(Input &in, Failure &out)
 long long line_of_end(const Input &in)
 {
     const long long line = line_at(in, in.pos);
-    if (in.pos > 0 && in.buf[in.pos - 1] == '\n' && line > 1) {
-        return line - 1;
-    }
-    return line;
+    return line - (in.pos > 0 && in.buf[in.pos - 1] == '\n' && line > 1 ? 1 : 0);
 }
 
 // The line on which the current item began.
@@ -373,10 +370,9 @@ Failure out_of_range(const Input &in, long long record, const char *expected)
     return f;
 }
 
-// "smooth2.txt", written a whole number of lines at a time: only a header
-// word too long for the buffer goes out in pieces.  So the file can always
-// be brought back to whole lines, the bytes it holds up to the end of its
-// last whole line are counted.
+// "smooth2.txt", written a whole number of lines at a time (only a header
+// word too long for the buffer goes in pieces), counting what it holds up
+// to its last whole line, so that it can always be cut back to it.
 struct Output {
     int fd = -1;
     bool regular = false;       // a regular file, which can be cut back
@@ -414,7 +410,7 @@ void drain(Output &out)
                     break;
                 }
             }
-            throw output_failure(err);
+            throw file_failure(OUTPUT_NAME, err);
         }
         out.written += r;
         p += r;
@@ -536,12 +532,11 @@ void gather(Digits &d, int c, bool after_point)
 constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The common case, value = mantissa x 10^(e - n) with a short mantissa: one
-// correctly rounded double operation on exact operands, then the rounding
-// to single precision.  Two roundings in a row can go wrong only when the
-// double lands within one of its units of a point halfway between two
-// single-precision values; those cases, and results outside the normal
-// single-precision range, are left to exact_float (false is returned).
+// The common case, mantissa x 10^(e - n): one correctly rounded double
+// operation on exact operands, then the rounding to single precision.  The
+// two roundings can differ from one only when the double lands within one
+// unit of a single-precision halfway point; those cases, and results out of
+// the normal range, are left to exact_float (false is returned).
 bool quick_float(const Digits &digits, long long e, bool negative, float &value)
 {
     constexpr std::uint64_t EXACT_INTEGER_LIMIT = std::uint64_t{1} << 53;
@@ -617,13 +612,11 @@ struct Streamed {
     void digit(int c, bool after_point) { gather(digits, c, after_point); }
 };
 
-// The grammar of a number, in one place for both kinds of source: an
-// optional sign, digits with at most one point among or after them (at
-// least one digit in all), and an optional exponent, "e" or "E" with an
-// optional sign and digits.  The number is the longest prefix that fits,
-// so an "e" or "e+" without a digit after it is left to the next item.
-// The source ends on the first byte after the number; false when there is
-// no digit.
+// The grammar of a number, one for every source: an optional sign, digits
+// with at most one point among or after them (one digit at least), and an
+// optional exponent ("e" or "E", an optional sign, digits).  The longest
+// prefix that fits is taken, so an "e" or "e+" with no digit after it is
+// left to the next item.  False when there is no digit.
 template <class Source>
 bool scan_number(Source &src, Scan &s)
 {
@@ -712,11 +705,10 @@ float read_number(Input &in, long long record)
     return value;
 }
 
-// Checks records from `record` to `n`, once no line can be written any
-// more: each must still be four numbers within range.  This is where a
-// large file spends its time, so the common case (an item whole in the
-// buffer and far from the range's edge) is scanned here with the position
-// kept in locals, and anything else is left to read_number.
+// Checks records `record` to `n`, once no line can be written any more, as
+// four numbers within range.  A large file spends its time here, so the
+// common item (whole in the buffer, far from the range's edge) is scanned
+// with the position in locals, and anything else is left to read_number.
 void check_records(Input &in, long long record, long long n)
 {
     const unsigned char *p = in.buf + in.pos;
@@ -782,10 +774,34 @@ void convert(Input &in, Output &out)
 
 int report(Failure failure)
 {
-    append(failure, "\n");
+    failure.text[failure.len] = '\n';  // append leaves room for it
     // Nothing more can be done if even standard error fails.
-    (void)std::fwrite(failure.text, 1, failure.len, stderr);
+    (void)std::fwrite(failure.text, 1, failure.len + 1, stderr);
     return 1;
+}
+
+// --help and --version answer and end the run before any file is touched
+// (a failed write of the answer is an error like any other).  Any other
+// argument changes nothing, as callers may rely on, but is named on
+// standard error.  Returns the exit status when the run ends here, or -1.
+int take_arguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
+            const char *text = argv[i][2] == 'h' ? HELP : "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
+            const bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
+            return written ? 0 : report(file_failure("write error", errno));
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        Failure warning;
+        append(warning, "%s: ignoring argument ", PROGRAM);
+        append_quoted(warning, argv[i], std::strlen(argv[i]), false, '\'');
+        append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
+               OUTPUT_NAME);
+        report(warning);
+    }
+    return -1;
 }
 
 // open(2), tried again when a signal interrupts the wait for the other end
@@ -836,11 +852,10 @@ void keep_standard_descriptors_open()
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP end the run through the ordinary failure path,
-// so that the file keeps whole lines and the reason is reported; a signal
-// the caller chose to ignore (under nohup, say) stays ignored.  The handler
-// interrupts blocked reads and writes instead of restarting them, so that
-// a stop is seen even while a FIFO waits for its other end.
+// SIGINT, SIGTERM and SIGHUP end the run through the failure path, so the
+// file keeps whole lines and the reason is reported; one the caller ignores
+// (under nohup) stays ignored.  Blocked reads and writes are interrupted,
+// not restarted, so a stop is seen even while a FIFO waits.
 void take_signals()
 {
     stop_signal = 0;
@@ -860,23 +875,14 @@ void take_signals()
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Closes "smooth2.txt", whose close can still fail (on a network file
-// system, say) and then reports the failure.
-bool close_output(Output &out)
+// Ends the run.  After a failure the whole lines held are still written
+// unless the output failed, and a file left with part of a line is cut back
+// to its last whole line (if that fails, the failure reported stands).  A
+// failure of the output, its close included, outranks any other: then not
+// even the lines written are sure.
+int finish(Output &out, Failure failure, bool failed)
 {
-    const int fd = out.fd;
-    out.fd = -1;
-    return ::close(fd) == 0;
-}
-
-// After a failure: the whole lines held are still written, unless the
-// output itself failed, and a file left with part of a line is cut back to
-// the end of its last whole line (should that fail, the failure already
-// being reported stands).  A failure of the output outranks any other,
-// since then not even the lines written can be relied on.
-int finish_after_failure(Output &out, Failure failure)
-{
-    if (!failure.output_failed) {
+    if (failed && !failure.output_failed) {
         out.len = out.line_end;
         try {
             drain(out);
@@ -884,27 +890,31 @@ int finish_after_failure(Output &out, Failure failure)
             failure = f;
         }
     }
-    if (out.regular && out.written != out.whole) {
+    if (failed && out.regular && out.written != out.whole) {
         (void)::ftruncate(out.fd, static_cast<off_t>(out.whole));
     }
-    if (!close_output(out) && !failure.output_failed) {
-        failure = output_failure(errno);
+    const int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0 && !failure.output_failed) {
+        failed = true;
+        failure = file_failure(OUTPUT_NAME, errno);
     }
-    return report(failure);
+    return failed ? report(failure) : 0;
 }
 
 }  // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (const int status = take_arguments(argc, argv); status >= 0) {
+        return status;
+    }
     keep_standard_descriptors_open();
     take_signals();
 
-    // malloc rather than new: a failure must not go through the exception
-    // machinery, which needs memory of its own.  Two blocks rather than
-    // one: a block this size stays on the heap rather than in a mapping of
-    // its own, and reads into such a mapping were measured to cost several
-    // times as much system time.
+    // malloc, not new: a failure must not go through the exception machinery,
+    // which needs memory of its own.  Two blocks, not one: reads into a block
+    // large enough to get a mapping of its own took several times as long.
     Input in;
     Output out;
     in.buf = static_cast<unsigned char *>(std::malloc(BUFFER_BYTES + 1));
@@ -924,7 +934,7 @@ int main()
         open_output(in, out);
         convert(in, out);
     } catch (const Failure &f) {
-        return out.fd < 0 ? report(f) : finish_after_failure(out, f);
+        return out.fd < 0 ? report(f) : finish(out, f, true);
     }
-    return close_output(out) ? 0 : report(output_failure(errno));
+    return finish(out, Failure{}, false);
 }

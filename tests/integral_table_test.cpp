@@ -182,6 +182,33 @@ TEST(ReportWriteErrors, NameTheirRealCauseAndKeepWholeLines)
     EXPECT_TRUE(testutil::is_whole_line_prefix(part, complete)) << part;
 }
 
+TEST(Arguments, HelpAndVersionAnswerAndOtherArgumentsAreNamed)
+{
+    testutil::TempDir dir;
+    const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out;  // the whole of standard output, or how it starts
+        std::string err;
+    } cases[] = {
+        {{"--help"}, "Usage: integral_table [--help] [--version]\n", ""},
+        {{"extra", "--version"}, "integral_table (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n", ""},
+        {{"extra", "\x01"}, complete,
+         "integral_table: ignoring argument 'extra': the program reads nothing and always writes its report to "
+         "standard output\nintegral_table: ignoring argument '\\x01': the program reads nothing and always "
+         "writes its report to standard output\n"},
+    };
+    for (const auto &c : cases) {
+        const testutil::RunResult run = testutil::run_program(PROGRAM, dir.path(), "", "", c.arguments);
+        EXPECT_EQ(run.status, 0) << c.arguments[0];
+        EXPECT_EQ(run.out.substr(0, c.out.size()), c.out) << c.arguments[0];
+        EXPECT_EQ(run.err, c.err) << c.arguments[0];
+    }
+    const testutil::RunResult full = testutil::run_program(PROGRAM, dir.path(), "/dev/full", "", {"--version"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "integral_table: write error: No space left on device\n");
+}
+
 TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
 {
     const FailedRun pipe = run_into_closed_pipe();

@@ -46,7 +46,8 @@ std::string quote(const std::string &s)
 }  // namespace
 
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
-                      const std::string &stdout_target, const std::string &setup)
+                      const std::string &stdout_target, const std::string &setup,
+                      const std::vector<std::string> &arguments)
 {
     TempDir capture;
     const auto out_file = capture.path() / "stdout";
@@ -54,8 +55,12 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
     const std::string target = stdout_target == CLOSED ? CLOSED
                                : stdout_target.empty() ? quote(out_file.string())
                                                        : quote(stdout_target);
-    const std::string command = "cd " + quote(dir.string()) + (setup.empty() ? "" : " && " + setup) + " && exec " +
-                                quote(program) + " </dev/null >" + target + " 2>" + quote(err_file.string());
+    std::string command = "cd " + quote(dir.string()) + (setup.empty() ? "" : " && " + setup) + " && exec " +
+                          quote(program);
+    for (const std::string &argument : arguments) {
+        command.append(" ").append(quote(argument));
+    }
+    command += " </dev/null >" + target + " 2>" + quote(err_file.string());
     const int raw = std::system(command.c_str());
     RunResult result;
     if (raw != -1 && WIFEXITED(raw)) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -31,11 +32,12 @@ inline const std::string CLOSED = "&-";
 
 // Runs `program` in `dir` with standard input from /dev/null, standard
 // output sent to `stdout_target` (a file name, CLOSED, or empty to capture
-// it).  `setup`, if given, is a shell command run first in the shell that
+// it), with `arguments`.  `setup`, if given, is a shell command run first in the shell that
 // then becomes the program, to set what the program inherits: a limit, an
 // environment variable.
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
-                      const std::string &stdout_target = "", const std::string &setup = "");
+                      const std::string &stdout_target = "", const std::string &setup = "",
+                      const std::vector<std::string> &arguments = {});
 
 // A `setup` for run_program that makes the program's n-th heap allocation
 // fail, and with `later_too` every one after it as well.

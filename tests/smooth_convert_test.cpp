@@ -586,6 +586,46 @@ TEST_P(Converter, RunningOutOfMemoryIsReportedNeverAnAbort)
     }
 }
 
+TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
+{
+    const std::string input = many_records(3);
+    const std::string complete = run(input).output;
+    const std::string ignored = ": the input is always smooth1.txt and the output smooth2.txt, in the current "
+                                "directory\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out;  // what standard output starts with
+        std::string err;
+    } cases[] = {
+        {{"--help"}, "Usage: smooth_convert [--help] [--version]\n", ""},
+        {{"data.txt", "--help"}, "Usage: smooth_convert", ""},
+        {{"--version"}, "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n", ""},
+        {{"data.txt", "two\nlines 'quoted'"}, "",
+         "smooth_convert: ignoring argument 'data.txt'" + ignored +
+             "smooth_convert: ignoring argument 'two\\x0alines \\'quoted\\''" + ignored},
+    };
+    for (const auto &c : cases) {
+        for (const bool with_input : {true, false}) {
+            testutil::TempDir dir;
+            if (with_input) {
+                testutil::write_file(dir.path() / "smooth1.txt", input);
+            }
+            testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
+            const testutil::RunResult run = testutil::run_program(GetParam(), dir.path(), "", "", c.arguments);
+            const bool converts = c.out.empty();  // only ignored arguments: the run is as without them
+            EXPECT_EQ(run.status, converts && !with_input ? 1 : 0) << c.arguments[0];
+            EXPECT_EQ(run.out.substr(0, c.out.size()), c.out) << c.arguments[0];
+            EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << c.arguments[0];
+            EXPECT_EQ(testutil::read_file(dir.path() / "smooth2.txt"), converts && with_input ? complete : "kept\n");
+            EXPECT_EQ(fs::exists(dir.path() / "smooth1.txt"), with_input);
+        }
+    }
+    testutil::TempDir dir;
+    const testutil::RunResult full = testutil::run_program(GetParam(), dir.path(), "/dev/full", "", {"--help"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "smooth_convert: write error: No space left on device\n");
+}
+
 TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
 {
     // A 4 MiB header word and 16 MiB of records: neither may be held whole.
