@@ -16,7 +16,9 @@
 
 namespace {
 
-const std::string PROGRAM = INTEGRAL_TABLE_EXE;
+// Normally the program built beside these tests; under emulation, the same
+// program built for another architecture.
+const std::string PROGRAM = testutil::program_under_test("NUMTOOLS_TEST_INTEGRAL_TABLE", INTEGRAL_TABLE_EXE);
 
 std::vector<std::string> split_lines(const std::string &text)
 {

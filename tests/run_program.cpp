@@ -75,6 +75,12 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
     return result;
 }
 
+std::string program_under_test(const char *variable, const char *built)
+{
+    const char *chosen = std::getenv(variable);
+    return chosen != nullptr && *chosen != '\0' ? chosen : built;
+}
+
 std::string failing_allocation(int n, bool later_too)
 {
     return "export LD_PRELOAD=" + quote(FAIL_ALLOC_LIB) + (later_too ? " FAIL_ALLOC_FROM=" : " FAIL_ALLOC_AT=") +

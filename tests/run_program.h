@@ -27,6 +27,10 @@ struct RunResult {
     std::string err;
 };
 
+// The program to test: the one named by the environment variable, if set
+// (a build for another architecture, run under emulation), else `built`.
+std::string program_under_test(const char *variable, const char *built);
+
 // Standard output closed, as a `stdout_target`.
 inline const std::string CLOSED = "&-";
 

@@ -28,6 +28,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The two builds under test: normally the ones built beside these tests, and
+// under emulation the same programs built for another architecture.
+const std::string CONVERTER = testutil::program_under_test("NUMTOOLS_TEST_SMOOTH_CONVERT", SMOOTH_CONVERT_EXE);
+const std::string TINY_CONVERTER =
+    testutil::program_under_test("NUMTOOLS_TEST_SMOOTH_CONVERT_TINY", SMOOTH_CONVERT_TINY_CHUNK_EXE);
+
 struct Conversion {
     int status = -1;
     std::string err;
@@ -149,11 +155,11 @@ template <class Case>
 std::string case_name(const testing::TestParamInfo<std::tuple<std::string, Case>> &info)
 {
     return std::string(std::get<1>(info.param).name) +
-           (std::get<0>(info.param) == SMOOTH_CONVERT_EXE ? "" : "_tiny_chunks");
+           (std::get<0>(info.param) == CONVERTER ? "" : "_tiny_chunks");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConverterAccepts,
-                         testing::Combine(testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
+                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER),
                                           testing::ValuesIn(GOOD_CASES)),
                          case_name<GoodCase>);
 
@@ -397,7 +403,7 @@ const BadCase BAD_CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
-                         testing::Combine(testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
+                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER),
                                           testing::ValuesIn(BAD_CASES)),
                          case_name<BadCase>);
 
@@ -698,9 +704,9 @@ TEST_P(Converter, FuzzCorpusAndFindingsEndCleanly)
     EXPECT_GT(files, 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, Converter, testing::Values(SMOOTH_CONVERT_EXE, SMOOTH_CONVERT_TINY_CHUNK_EXE),
+INSTANTIATE_TEST_SUITE_P(Builds, Converter, testing::Values(CONVERTER, TINY_CONVERTER),
                          [](const auto &info) {
-                             return std::string(info.param == SMOOTH_CONVERT_EXE ? "normal" : "tiny_chunks");
+                             return std::string(info.param == CONVERTER ? "normal" : "tiny_chunks");
                          });
 
 }  // namespace

@@ -1,0 +1,10 @@
+# Cross build for aarch64 with Debian's g++-aarch64-linux-gnu.
+# The programs are linked statically, so that qemu-user runs them without
+# the target's own libraries.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
