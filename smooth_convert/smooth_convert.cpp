@@ -23,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <system_error>
 
 #if !defined(NUMTOOLS_PACKAGE) || !defined(NUMTOOLS_VERSION)
