@@ -1,6 +1,7 @@
 // Preloaded (LD_PRELOAD) into a program under test to make its heap run
 // out: FAIL_ALLOC_AT=N fails the N-th allocation only, FAIL_ALLOC_FROM=N
-// that one and every later one.  Uses glibc's own entry points underneath.
+// that one and every later one.  Uses glibc's own entry points underneath;
+// the programs allocate through malloc alone (operator new included).
 
 #include <cerrno>
 #include <cstddef>
@@ -10,7 +11,6 @@ extern "C" {
 void *__libc_malloc(std::size_t);
 void *__libc_calloc(std::size_t, std::size_t);
 void *__libc_realloc(void *, std::size_t);
-void *__libc_memalign(std::size_t, std::size_t);
 }
 
 namespace {
@@ -51,11 +51,6 @@ void *calloc(std::size_t n, std::size_t size)
 void *realloc(void *p, std::size_t n)
 {
     return fail_this_one() ? nullptr : __libc_realloc(p, n);
-}
-
-void *aligned_alloc(std::size_t alignment, std::size_t n)
-{
-    return fail_this_one() ? nullptr : __libc_memalign(alignment, n);
 }
 
 }
