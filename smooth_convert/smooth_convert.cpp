@@ -379,6 +379,7 @@ struct Output {
     bool regular = false;       // a regular file, which can be cut back
     unsigned char *buf = nullptr;
     std::size_t len = 0;        // bytes held
+    std::size_t sent = 0;       // bytes held that the file has already taken
     std::size_t line_end = 0;   // bytes held up to the end of the last whole line
     long long written = 0;      // bytes the file has taken
     long long whole = 0;        // bytes the file has taken up to the end of a line
@@ -391,13 +392,18 @@ struct Output {
 
 // Writes everything held.  A short count is not an error: the rest is
 // offered again, and a real failure (a full disk, a size limit) then
-// reports itself with its own reason.
+// reports itself with its own reason.  What the file has taken is never
+// offered twice, however a write ends.  A pipe or FIFO may block for as
+// long as its reader likes, so before each write to one a stop is looked
+// for; a regular file does not block, and so still takes the whole lines
+// held after a stop.
 void drain(Output &out)
 {
-    const unsigned char *p = out.buf;
-    std::size_t n = out.len;
-    while (n > 0) {
-        const ssize_t r = ::write(out.fd, p, n);
+    while (out.sent < out.len) {
+        if (!out.regular) {
+            check_stop();
+        }
+        const ssize_t r = ::write(out.fd, out.buf + out.sent, out.len - out.sent);
         if (r < 0 && errno == EINTR) {
             check_stop();
             continue;
@@ -405,22 +411,22 @@ void drain(Output &out)
         if (r <= 0) {
             const int err = r < 0 ? errno : EIO;
             // The whole lines that did reach the file are kept.
-            for (const unsigned char *q = p; q > out.buf; --q) {
-                if (q[-1] == '\n') {
-                    out.whole = out.written - (p - q);
+            for (std::size_t q = out.sent; q > 0; --q) {
+                if (out.buf[q - 1] == '\n') {
+                    out.whole = out.written - static_cast<long long>(out.sent - q);
                     break;
                 }
             }
             throw file_failure(OUTPUT_NAME, err);
         }
         out.written += r;
-        p += r;
-        n -= static_cast<std::size_t>(r);
+        out.sent += static_cast<std::size_t>(r);
     }
     if (out.line_end > 0) {
         out.whole = out.written - static_cast<long long>(out.len - out.line_end);
     }
     out.len = 0;
+    out.sent = 0;
     out.line_end = 0;
 }
 
@@ -653,7 +659,10 @@ bool scan_number(Source &src, Scan &s)
             src.back(taken);
             return true;
         }
-        constexpr long long EXPONENT_CAP = 1000000000LL;
+        // Saturating near 10^18 keeps the exponent far beyond anything the
+        // digits could cancel (that would take a mantissa of 10^18 bytes),
+        // and the sum with the digits' own scale far from overflowing.
+        constexpr long long EXPONENT_CAP = 100000000000000000LL;
         for (; is_digit(c); c = src.take()) {
             if (s.exponent < EXPONENT_CAP) {
                 s.exponent = s.exponent * 10 + (c - '0');
@@ -836,7 +845,22 @@ void open_output(const Input &in, Output &out)
     }
     // Devices and FIFOs cannot be emptied, nor do they need to be.
     out.regular = S_ISREG(out_st.st_mode);
-    if (out.regular && ::ftruncate(out.fd, 0) != 0) {
+    if (!out.regular) {
+        return;
+    }
+    // Two runs emptying and writing the same file would each leave holes in
+    // the other's lines, so a file another run is writing is refused before
+    // anything is emptied.  Where the file system keeps no locks, the run
+    // goes on without one, as it always did.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(out.fd, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
+        Failure f = program_failure(OUTPUT_NAME);
+        append(f, ": in use by another run");
+        throw f;
+    }
+    if (::ftruncate(out.fd, 0) != 0) {
         throw file_failure(OUTPUT_NAME, errno);
     }
 }
@@ -854,9 +878,10 @@ void keep_standard_descriptors_open()
 }
 
 // SIGINT, SIGTERM and SIGHUP end the run through the failure path, so the
-// file keeps whole lines and the reason is reported; one the caller ignores
-// (under nohup) stays ignored.  Blocked reads and writes are interrupted,
-// not restarted, so a stop is seen even while a FIFO waits.
+// file keeps whole lines and the reason is reported, and then by the signal
+// itself (see end_by_stop_signal); one the caller ignores (under nohup)
+// stays ignored.  Blocked reads and writes are interrupted, not restarted,
+// so a stop is seen even while a FIFO waits.
 void take_signals()
 {
     stop_signal = 0;
@@ -884,7 +909,7 @@ void take_signals()
 int finish(Output &out, Failure failure, bool failed)
 {
     if (failed && !failure.output_failed) {
-        out.len = out.line_end;
+        out.len = std::max(out.line_end, out.sent);
         try {
             drain(out);
         } catch (const Failure &f) {
@@ -901,6 +926,18 @@ int finish(Output &out, Failure failure, bool failed)
         failure = file_failure(OUTPUT_NAME, errno);
     }
     return failed ? report(failure) : 0;
+}
+
+// Once the cleanup is done, a run that was asked to stop ends by the same
+// signal, with its default action, so that the caller sees death by that
+// signal (a shell loop stops at Ctrl-C) rather than an ordinary failure.
+void end_by_stop_signal()
+{
+    const int sig = stop_signal;
+    if (sig != 0) {
+        (void)std::signal(sig, SIG_DFL);
+        (void)std::raise(sig);
+    }
 }
 
 }  // namespace
@@ -935,7 +972,11 @@ int main(int argc, char **argv)
         open_output(in, out);
         convert(in, out);
     } catch (const Failure &f) {
-        return out.fd < 0 ? report(f) : finish(out, f, true);
+        const int status = out.fd < 0 ? report(f) : finish(out, f, true);
+        end_by_stop_signal();
+        return status;
     }
-    return finish(out, Failure{}, false);
+    const int status = finish(out, Failure{}, false);
+    end_by_stop_signal();
+    return status;
 }
