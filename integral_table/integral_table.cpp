@@ -66,38 +66,60 @@ double antiderivative(double t, double a, double b, double c)
 // write that fails is the one whose reason is reported, and a report cut
 // short can be cut back to the end of its last whole line.  Every number
 // in it follows from fixed constants: it is 12,722 bytes, and the buffer
-// has room for five times that.
+// has room for five times that.  The buffer is on the heap, so that the
+// program also runs in a small stack.
+constexpr std::size_t REPORT_BYTES = 65536;
+
 struct Report {
-    char text[65536] = {};
+    char *text = nullptr;
     std::size_t len = 0;
 };
 
 void print_row(Report &report, int i, float x, float y, double integral)
 {
-    const int n = std::snprintf(report.text + report.len, sizeof report.text - report.len,
+    const int n = std::snprintf(report.text + report.len, REPORT_BYTES - report.len,
                                 " %d  %f  %f  %f  %f\n", i, static_cast<double>(x), static_cast<double>(y),
                                 reference_cubic(x), integral);
-    report.len = std::min(report.len + static_cast<std::size_t>(std::max(n, 0)), sizeof report.text - 1);
+    report.len = std::min(report.len + static_cast<std::size_t>(std::max(n, 0)), REPORT_BYTES - 1);
 }
 
 // Where standard output is a regular file written from a known place (not
-// appended to), the offset the report starts at; otherwise -1, and nothing
-// is ever cut back.
-off_t cut_back_start()
+// appended to), the offset the report starts at and the file's length
+// before it; otherwise a start of -1, and nothing is ever cut back.
+struct Placement {
+    off_t start = -1;
+    off_t length = 0;
+};
+
+Placement placement_of_output()
 {
     struct stat st {};
     const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
     if (flags < 0 || (flags & O_APPEND) != 0 || ::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
-        return -1;
+        return {};
     }
-    return ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    return {::lseek(STDOUT_FILENO, 0, SEEK_CUR), st.st_size};
+}
+
+// After a failed write to a regular file, takes back the part of a line the
+// report left past the end of its last whole line, `end`.  The file may be
+// shared (a `1<>` redirection, a group of commands writing in turn), so only
+// what this run added past the file's length at start is cut, and the
+// offset the others go on from is put at `end`.  Should this fail, the write
+// error already being reported stands.
+void cut_back(const Placement &at, off_t end)
+{
+    struct stat st {};
+    const off_t keep = std::max(end, at.length);
+    if (::fstat(STDOUT_FILENO, &st) == 0 && st.st_size > keep) {
+        (void)::ftruncate(STDOUT_FILENO, keep);
+    }
+    (void)::lseek(STDOUT_FILENO, end, SEEK_SET);
 }
 
 // Writes the report to standard output; 0, or the reason of the first
-// write that failed.  After a failure a regular file is cut back to the end
-// of the last whole line it took (should that fail too, the write error
-// already being reported stands).
-int write_report(const Report &report, off_t start)
+// write that failed.
+int write_report(const Report &report, const Placement &at)
 {
     std::size_t done = 0;
     while (done < report.len) {
@@ -113,18 +135,19 @@ int write_report(const Report &report, off_t start)
         while (done > 0 && report.text[done - 1] != '\n') {
             --done;
         }
-        if (start >= 0) {
-            (void)::ftruncate(STDOUT_FILENO, start + static_cast<off_t>(done));
+        if (at.start >= 0) {
+            cut_back(at, at.start + static_cast<off_t>(done));
         }
         return err;
     }
     return 0;
 }
 
-struct FreeFloats {
-    void operator()(float *p) const { std::free(p); }
+struct FreeMemory {
+    void operator()(void *p) const { std::free(p); }
 };
-using FloatArray = std::unique_ptr<float[], FreeFloats>;
+using FloatArray = std::unique_ptr<float[], FreeMemory>;
+using TextBuffer = std::unique_ptr<char[], FreeMemory>;
 
 // malloc rather than new: a failure must not go through the exception
 // machinery, which needs memory of its own.
@@ -194,7 +217,8 @@ int main(int argc, char **argv)
     FloatArray x_array = allocate_array();
     FloatArray y_array = allocate_array();
     FloatArray integral_array = allocate_array();
-    if (!x_array || !y_array || !integral_array) {
+    TextBuffer report_text(static_cast<char *>(std::malloc(REPORT_BYTES)));
+    if (!x_array || !y_array || !integral_array || !report_text) {
         (void)std::fputs("integral_table: out of memory\n", stderr);
         return 1;
     }
@@ -232,9 +256,9 @@ int main(int argc, char **argv)
         return write_error(errno);
     }
 
-    Report report;
+    Report report{report_text.get()};
     report.len = static_cast<std::size_t>(
-        std::snprintf(report.text, sizeof report.text, "\n a,b,c = %f %f %f\n\n", a, b, c));
+        std::snprintf(report.text, REPORT_BYTES, "\n a,b,c = %f %f %f\n\n", a, b, c));
 
     const float i0 = static_cast<float>(antiderivative(x[0], a, b, c));
     const float i1 = static_cast<float>(antiderivative(x[1], a, b, c));
@@ -260,7 +284,7 @@ int main(int argc, char **argv)
 
     // A report cut short by a full disk or a size limit must not pass for
     // a complete one.
-    const int err = write_report(report, cut_back_start());
+    const int err = write_report(report, placement_of_output());
     if (err != 0) {
         return write_error(err);
     }
