@@ -10,6 +10,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,6 +70,20 @@ protected:
 
 testutil::RunResult *Report::run_ = nullptr;
 std::vector<std::string> *Report::lines_ = nullptr;
+
+// Every byte, against the report worked out apart from the program by
+// tests/data/integral_table_reference.py: a changed digit anywhere fails.
+// The same again in a 64 KiB stack, which a report held on the stack overran.
+TEST_F(Report, MatchesTheIndependentReferenceByteForByte)
+{
+    const std::string reference = testutil::read_file(REPORT_REFERENCE);
+    ASSERT_EQ(reference.size(), 12722u);
+    EXPECT_EQ(run_->out, reference);
+    testutil::TempDir dir;
+    const testutil::RunResult small = testutil::run_program(PROGRAM, dir.path(), "", "prlimit --pid $$ --stack=65536");
+    EXPECT_EQ(small.status, 0) << small.err;
+    EXPECT_EQ(small.out, reference);
+}
 
 TEST_F(Report, ExitsZeroWithNothingOnStandardError)
 {
@@ -184,6 +200,36 @@ TEST(ReportWriteErrors, NameTheirRealCauseAndKeepWholeLines)
     EXPECT_TRUE(testutil::is_whole_line_prefix(part, complete)) << part;
 }
 
+// A file the report shares with others loses nothing of theirs when a size
+// limit cuts the report short: only the report's own part of a line is cut,
+// never below the file's length at start, and whoever writes next goes on
+// right after the report's last whole line.
+TEST(ReportWriteErrors, SharedFilesKeepEverythingButTheCutLine)
+{
+    testutil::TempDir dir;
+    const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
+    const std::string whole_lines = complete.substr(0, complete.rfind('\n', 8191) + 1);
+    const std::string old(100000, 'o');
+    const std::string limited = "sh -c 'prlimit --pid $$ --fsize=8192 && exec \"$0\"' " + testutil::quoted(PROGRAM);
+    const struct {
+        const char *what;
+        std::string before;
+        std::string command;  // writes the file f
+        std::string after;
+    } cases[] = {
+        {"offset shared with the next command", "", "{ " + limited + "; echo after; } >f", whole_lines + "after\n"},
+        {"read-write on a longer file", old, limited + " 1<>f", complete.substr(0, 8192) + old.substr(8192)},
+        {"appended to", "kept\n", limited + " >>f", "kept\n" + complete.substr(0, 8192 - 5)},
+    };
+    for (const auto &c : cases) {
+        testutil::write_file(dir.path() / "f", c.before);
+        const int status = std::system(("cd " + testutil::quoted(dir.path().string()) + " && " + c.command +
+                                        " 2>/dev/null").c_str());
+        EXPECT_NE(status, -1) << c.what;
+        EXPECT_EQ(testutil::read_file(dir.path() / "f"), c.after) << c.what;
+    }
+}
+
 TEST(Arguments, HelpAndVersionAnswerAndOtherArgumentsAreNamed)
 {
     testutil::TempDir dir;
@@ -218,26 +264,45 @@ TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
     EXPECT_EQ(pipe.err, "");
 }
 
-TEST(ReportWriteErrors, RunningOutOfMemoryIsReportedNeverAnAbort)
+// Faults injected by a preloaded library, which reaches only a native,
+// dynamically linked program.
+TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
 {
 #ifdef NUMTOOLS_SANITIZED
     GTEST_SKIP() << "a sanitized program's allocator cannot be replaced";
 #endif
     testutil::TempDir dir;
     const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
+    const auto log = dir.path() / "injected";
+    int reported = 0;
     for (int n = 1; n <= 60; ++n) {
         for (const bool later_too : {false, true}) {
+            std::filesystem::remove(log);
             const testutil::RunResult run =
-                testutil::run_program(PROGRAM, dir.path(), "", testutil::failing_allocation(n, later_too));
+                testutil::run_program(PROGRAM, dir.path(), "", testutil::failing_allocation(n, later_too, log));
             if (run.status == 0) {
                 EXPECT_EQ(run.out, complete) << n;
             } else {
                 EXPECT_EQ(run.status, 1) << n << (later_too ? " on" : "");
                 EXPECT_EQ(run.err, "integral_table: out of memory\n") << n;
                 EXPECT_EQ(run.out, "") << n;
+                EXPECT_TRUE(std::filesystem::exists(log)) << n << ": reported, but no failure was injected";
+                ++reported;
             }
         }
     }
+    // A preload that failed nothing would let every run above pass.
+    EXPECT_GE(reported, 4);
+}
+
+TEST(InjectedFaults, FailedCloseIsAWriteError)
+{
+    testutil::TempDir dir;
+    const auto report = dir.path() / "report";
+    const testutil::RunResult run =
+        testutil::run_program(PROGRAM, dir.path(), report.string(), testutil::failing_close("report"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "integral_table: write error: Input/output error\n");
 }
 
 }  // namespace

@@ -28,9 +28,7 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-
-std::string quote(const std::string &s)
+std::string quoted(const std::string &s)
 {
     std::string q = "'";
     for (char c : s) {
@@ -43,8 +41,6 @@ std::string quote(const std::string &s)
     return q + "'";
 }
 
-}  // namespace
-
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
                       const std::string &stdout_target, const std::string &setup,
                       const std::vector<std::string> &arguments)
@@ -53,14 +49,14 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
     const auto out_file = capture.path() / "stdout";
     const auto err_file = capture.path() / "stderr";
     const std::string target = stdout_target == CLOSED ? CLOSED
-                               : stdout_target.empty() ? quote(out_file.string())
-                                                       : quote(stdout_target);
-    std::string command = "cd " + quote(dir.string()) + (setup.empty() ? "" : " && " + setup) + " && exec " +
-                          quote(program);
+                               : stdout_target.empty() ? quoted(out_file.string())
+                                                       : quoted(stdout_target);
+    std::string command = "cd " + quoted(dir.string()) + (setup.empty() ? "" : " && " + setup) + " && exec " +
+                          quoted(program);
     for (const std::string &argument : arguments) {
-        command.append(" ").append(quote(argument));
+        command.append(" ").append(quoted(argument));
     }
-    command += " </dev/null >" + target + " 2>" + quote(err_file.string());
+    command += " </dev/null >" + target + " 2>" + quoted(err_file.string());
     const int raw = std::system(command.c_str());
     RunResult result;
     if (raw != -1 && WIFEXITED(raw)) {
@@ -81,10 +77,15 @@ std::string program_under_test(const char *variable, const char *built)
     return chosen != nullptr && *chosen != '\0' ? chosen : built;
 }
 
-std::string failing_allocation(int n, bool later_too)
+std::string failing_allocation(int n, bool later_too, const std::filesystem::path &log)
 {
-    return "export LD_PRELOAD=" + quote(FAIL_ALLOC_LIB) + (later_too ? " FAIL_ALLOC_FROM=" : " FAIL_ALLOC_AT=") +
-           std::to_string(n);
+    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + (later_too ? " FAIL_ALLOC_FROM=" : " FAIL_ALLOC_AT=") +
+           std::to_string(n) + " FAIL_ALLOC_LOG=" + quoted(log.string());
+}
+
+std::string failing_close(const std::string &name)
+{
+    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAIL_CLOSE_OF=" + quoted(name);
 }
 
 std::string file_size_limit(long bytes)

@@ -44,8 +44,16 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
                       const std::vector<std::string> &arguments = {});
 
 // A `setup` for run_program that makes the program's n-th heap allocation
-// fail, and with `later_too` every one after it as well.
-std::string failing_allocation(int n, bool later_too);
+// fail, and with `later_too` every one after it as well; each failure it
+// injects adds a byte to `log`.
+std::string failing_allocation(int n, bool later_too, const std::filesystem::path &log);
+
+// A `setup` for run_program that makes closing the file `name` report an
+// I/O error.
+std::string failing_close(const std::string &name);
+
+// `s` quoted for the shell.
+std::string quoted(const std::string &s);
 
 // A `setup` for run_program that limits the size of files the program writes.
 std::string file_size_limit(long bytes);

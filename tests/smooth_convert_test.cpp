@@ -11,6 +11,7 @@
 
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,9 +42,9 @@ struct Conversion {
     std::string output;
 };
 
-Conversion convert_in(const std::string &program, const fs::path &dir)
+Conversion convert_in(const std::string &program, const fs::path &dir, const std::string &setup = "")
 {
-    const testutil::RunResult run = testutil::run_program(program, dir);
+    const testutil::RunResult run = testutil::run_program(program, dir, "", setup);
     Conversion c;
     c.status = run.status;
     c.err = run.err;
@@ -113,6 +114,7 @@ const std::string LONG_WORD(1000, 'w');
 const GoodCase GOOD_CASES[] = {
     {"zero_count", "Spectrum 0 nm counts\n900 1 2 3\n", header("0")},
     {"negative_count_reads_no_record", "Spectrum -3 nm counts\nnot numbers at all\n", header("-3")},
+    {"smallest_count", "S -2147483648 a b\n", "S\n-2147483648\na\nb\n"},
     {"cut_at_minus_200", "S 4 nm counts\n700 1 0 0\n800 2 0 0\n799.99 3 0 0\n900 5 0 0\n",
      "S\n4\nnm\ncounts\n" + expected_line("800", "2") + "-180.000000 0.000005\n"},
     {"single_precision_first", "S 1 a b\n800.1 1 0 0\n", "S\n1\na\nb\n" + expected_line("800.1", "1")},
@@ -325,6 +327,83 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
     }
 }
 
+// Starts the converter in `dir` as a child of this process, standard error
+// going to dir/stderr, with SIGHUP ignored as under nohup when asked.
+pid_t spawn(const std::string &program, const fs::path &dir, bool nohup = false)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        (void)std::signal(SIGHUP, nohup ? SIG_IGN : SIG_DFL);
+        if (chdir(dir.c_str()) == 0 && std::freopen("stderr", "w", stderr) != nullptr) {
+            execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+        }
+        _exit(127);
+    }
+    return pid;
+}
+
+// The child's exit status, or 128 + the signal that ended it; -1 when it
+// has not ended within 20 seconds (it is then killed).
+int wait_for(pid_t pid)
+{
+    int raw = 0;
+    for (int tick = 0; waitpid(pid, &raw, WNOHANG) != pid; ++tick) {
+        if (tick == 2000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            return -1;
+        }
+        usleep(10000);
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+// A mantissa of 2^30 digits, fed through a FIFO so that nothing is stored,
+// must not cancel an exponent of 10^10, whether the record is converted or
+// only checked (past the 2048th written line).  The build that reads seven
+// bytes at a time would take minutes, so only the normal one runs it.
+TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
+{
+    const auto old_action = std::signal(SIGPIPE, SIG_IGN);  // a converter that stops early must not end this test
+    std::string full_output;
+    for (int r = 0; r < 2048; ++r) {
+        full_output += "900 1 2 3\n";
+    }
+    const struct {
+        std::string before;
+        char fill;
+        std::string after;
+        bool refused;  // as out of range; otherwise read as 0
+    } cases[] = {{"0.", '0', "1e10000000000", true}, {"1", '0', "e-10000000000", false}};
+    for (const bool checked_only : {false, true}) {
+        for (const auto &c : cases) {
+            testutil::TempDir dir;
+            ASSERT_EQ(mkfifo((dir.path() / "smooth1.txt").c_str(), 0600), 0);
+            const pid_t pid = spawn(CONVERTER, dir.path());
+            const int fd = open((dir.path() / "smooth1.txt").c_str(), O_WRONLY);
+            const std::string block(1 << 20, c.fill);
+            const std::string head = (checked_only ? "S 2049 a b\n" + full_output : "S 1 a b\n") + "900 1 2 " + c.before;
+            bool fed = write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size());
+            for (int i = 0; i < 1024 && fed; ++i) {
+                fed = write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size());
+            }
+            fed = fed && write(fd, c.after.data(), c.after.size()) == static_cast<ssize_t>(c.after.size());
+            close(fd);
+            const int status = wait_for(pid);
+            const std::string err = testutil::read_file(dir.path() / "stderr");
+            const std::string record = checked_only ? "2049" : "1";
+            EXPECT_TRUE(fed) << c.before << c.after;
+            EXPECT_EQ(status, c.refused ? 1 : 0) << c.before << c.after << err;
+            EXPECT_EQ(err, c.refused ? "smooth_convert: smooth1.txt:" + std::string(checked_only ? "2050" : "2") +
+                                           ": record " + record +
+                                           ": expected a number within single-precision range, found \"0." +
+                                           std::string(38, '0') + "\"...\n"
+                                     : "");
+        }
+    }
+    (void)std::signal(SIGPIPE, old_action);
+}
+
 struct BadCase {
     const char *name;
     std::string input;
@@ -365,11 +444,14 @@ const BadCase BAD_CASES[] = {
      "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found "
      "\"-99999999999999999999999\"",
      "S\n"},
+    {"count_just_too_small", "S -2147483649 a b\n",
+     "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found \"-2147483649\"",
+     "S\n"},
     {"no_third_word", "S 2 a", "smooth1.txt:1: header: expected the third header word, found end of file",
      "S\n2\na\n"},
     {"records_end_early", "S 2 a b\n900 1 2 3\n900 1 2\n",
      "smooth1.txt:3: record 2: expected a number, found end of file", S2 + "-180.000000 0.000001\n"},
-    {"huge_count_over_a_short_file", "S 2000000000 a b\n900 1 2 3\n",
+    {"huge_count_over_a_short_file", "S 2147483647 a b\n900 1 2 3\n",
      "smooth1.txt:2: record 2: expected a number, found end of file", "S\n2048\na\nb\n-180.000000 0.000001\n"},
     {"word_for_a_number", "S 2 a b\n900 1 2 3\n\n900 abc 2 3\n",
      "smooth1.txt:4: record 2: expected a number, found \"abc\"", S2 + "-180.000000 0.000001\n"},
@@ -509,66 +591,116 @@ TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
     }
 }
 
-// Feeds the converter part of `input` through a FIFO, then sends `sig`
-// while it waits for the rest.
-Conversion stopped_by_signal(const std::string &program, const std::string &input, int sig)
+// Polls a pipe's unread byte count until `done` says so (20 seconds at most).
+template <class Done>
+void wait_for_pipe(int fd, Done done)
 {
-    testutil::TempDir dir;
-    const fs::path fifo = dir.path() / "smooth1.txt";
-    const fs::path err_file = dir.path() / "stderr";
-    if (mkfifo(fifo.c_str(), 0600) != 0) {
-        return {};
+    int unread = 0;
+    for (int tick = 0; tick < 20000 && ioctl(fd, FIONREAD, &unread) == 0 && !done(unread); ++tick) {
+        usleep(1000);
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.path().c_str()) == 0 && std::freopen(err_file.c_str(), "w", stderr) != nullptr) {
-            execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
-        }
-        _exit(127);
-    }
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    const auto sent = write(fd, input.data(), input.size());
-    (void)sent;
-    // Long enough, as a rule, for the converter to take what was sent; the
-    // checks hold however much it took.
-    usleep(200000);
-    kill(pid, sig);
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    close(fd);
-    Conversion c;
-    c.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    c.err = testutil::read_file(err_file);
-    c.output = testutil::read_file(dir.path() / "smooth2.txt");
-    return c;
 }
 
-TEST_P(Converter, StopSignalKeepsWholeLines)
+TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
 {
     const std::string all = many_records(4000);
     const std::string complete = run(all).output;
     // Cut mid-record and mid-line, with more than one output block done.
-    const std::string part = all.substr(0, all.size() * 3 / 4 - 3);
+    const std::size_t cut = all.size() * 3 / 4 - 3;
     const struct {
         int sig;
         const char *name;
-    } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}};
+        bool nohup;  // then the signal is ignored and the run completes
+    } cases[] = {{SIGINT, "SIGINT", false}, {SIGTERM, "SIGTERM", false}, {SIGHUP, "SIGHUP", false},
+                 {SIGHUP, "SIGHUP under nohup", true}};
     for (const auto &c : cases) {
-        const Conversion got = stopped_by_signal(GetParam(), part, c.sig);
-        EXPECT_EQ(got.status, 1) << c.name;
-        EXPECT_EQ(got.err, std::string("smooth_convert: interrupted by ") + c.name + "\n");
-        EXPECT_TRUE(testutil::is_whole_line_prefix(got.output, complete)) << c.name;
-        EXPECT_FALSE(got.output.empty()) << c.name;
+        testutil::TempDir dir;
+        ASSERT_EQ(mkfifo((dir.path() / "smooth1.txt").c_str(), 0600), 0);
+        const pid_t pid = spawn(GetParam(), dir.path(), c.nohup);
+        const int fd = open((dir.path() / "smooth1.txt").c_str(), O_WRONLY);
+        ASSERT_EQ(write(fd, all.data(), cut), static_cast<ssize_t>(cut));
+        wait_for_pipe(fd, [](int unread) { return unread == 0; });  // the converter has taken it all
+        kill(pid, c.sig);
+        if (c.nohup) {
+            ASSERT_EQ(write(fd, all.data() + cut, all.size() - cut), static_cast<ssize_t>(all.size() - cut));
+            close(fd);  // the end of the input
+        }
+        const int status = wait_for(pid);
+        if (!c.nohup) {
+            close(fd);
+        }
+        const std::string output = testutil::read_file(dir.path() / "smooth2.txt");
+        const std::string err = testutil::read_file(dir.path() / "stderr");
+        if (c.nohup) {
+            EXPECT_EQ(status, 0) << err;
+            EXPECT_EQ(output, complete);
+            continue;
+        }
+        EXPECT_EQ(status, 128 + c.sig) << c.name;
+        EXPECT_EQ(err, std::string("smooth_convert: interrupted by ") + c.name + "\n");
+        EXPECT_TRUE(testutil::is_whole_line_prefix(output, complete)) << c.name;
+        EXPECT_FALSE(output.empty()) << c.name;
     }
 }
 
-TEST_P(Converter, RunningOutOfMemoryIsReportedNeverAnAbort)
+// smooth2.txt is a FIFO whose reader stops reading once the pipe is full:
+// one signal must still end the run at once, and what the reader gets is
+// a prefix of the complete output, no byte twice.
+TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
+{
+    std::string input = header("2048");
+    for (int r = 0; r < 2048; ++r) {
+        input += "1000000e30 5000000e20 0 0\n";  // lines of 72 bytes, 144 KiB in all
+    }
+    const std::string complete = run(input).output;
+    const struct {
+        int sig;
+        int times;
+        std::size_t read_first;  // bytes the reader takes before it pauses
+    } cases[] = {{SIGTERM, 1, 0}, {SIGINT, 1, 0}, {SIGTERM, 2, 4096}};
+    for (const auto &c : cases) {
+        testutil::TempDir dir;
+        testutil::write_file(dir.path() / "smooth1.txt", input);
+        ASSERT_EQ(mkfifo((dir.path() / "smooth2.txt").c_str(), 0600), 0);
+        const pid_t pid = spawn(GetParam(), dir.path());
+        const int fd = open((dir.path() / "smooth2.txt").c_str(), O_RDONLY);
+        std::string got(c.read_first, '\0');
+        for (std::size_t n = 0; n < got.size();) {
+            const ssize_t r = read(fd, got.data() + n, got.size() - n);
+            ASSERT_GT(r, 0);
+            n += static_cast<std::size_t>(r);
+        }
+        // Within a page of full, the pipe takes no more of the converter's
+        // large writes: it is blocked, or about to be.
+        const int nearly_full = fcntl(fd, F_GETPIPE_SZ) - 4096;
+        wait_for_pipe(fd, [nearly_full](int unread) { return unread > nearly_full; });
+        for (int i = 0; i < c.times; ++i) {
+            kill(pid, c.sig);
+        }
+        const int status = wait_for(pid);
+        char buf[65536];
+        for (ssize_t r; (r = read(fd, buf, sizeof buf)) > 0;) {
+            got.append(buf, static_cast<std::size_t>(r));
+        }
+        close(fd);
+        EXPECT_EQ(status, 128 + c.sig);
+        EXPECT_EQ(testutil::read_file(dir.path() / "stderr"),
+                  std::string("smooth_convert: interrupted by ") + (c.sig == SIGINT ? "SIGINT\n" : "SIGTERM\n"));
+        EXPECT_LT(got.size(), complete.size());
+        EXPECT_EQ(complete.compare(0, got.size(), got), 0) << "not a prefix of the complete output";
+    }
+}
+
+// Faults injected by a preloaded library, which reaches only a native,
+// dynamically linked program.
+TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
 {
 #ifdef NUMTOOLS_SANITIZED
     GTEST_SKIP() << "a sanitized program's allocator cannot be replaced";
 #endif
     // A good input, and one whose diagnostic is built after memory ran out.
     const std::string inputs[] = {many_records(3), many_records(3) + "900 1 2 x\n"};
+    int reported = 0;
     for (const std::string &input : inputs) {
         const Conversion expected = run(input);
         for (int n = 1; n <= 60; ++n) {
@@ -576,12 +708,15 @@ TEST_P(Converter, RunningOutOfMemoryIsReportedNeverAnAbort)
                 testutil::TempDir dir;
                 testutil::write_file(dir.path() / "smooth1.txt", input);
                 testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
-                const testutil::RunResult run =
-                    testutil::run_program(GetParam(), dir.path(), "", testutil::failing_allocation(n, later_too));
+                const fs::path log = dir.path() / "injected";
+                const testutil::RunResult run = testutil::run_program(
+                    GetParam(), dir.path(), "", testutil::failing_allocation(n, later_too, log));
                 const std::string output = testutil::read_file(dir.path() / "smooth2.txt");
                 if (run.err == "smooth_convert: out of memory\n") {
                     EXPECT_EQ(run.status, 1) << n;
                     EXPECT_EQ(output, "kept\n") << n;
+                    EXPECT_TRUE(fs::exists(log)) << n << ": reported, but no failure was injected";
+                    ++reported;
                 } else {
                     EXPECT_EQ(run.status, expected.status) << n << run.err;
                     EXPECT_EQ(run.err, expected.err) << n;
@@ -589,6 +724,52 @@ TEST_P(Converter, RunningOutOfMemoryIsReportedNeverAnAbort)
                 }
             }
         }
+    }
+    // A preload that failed nothing would let every run above pass.
+    EXPECT_GE(reported, 4);
+}
+
+TEST_P(Converter, InjectedCloseFailureIsReported)
+{
+    const std::string input = many_records(3);
+    testutil::TempDir dir;
+    testutil::write_file(dir.path() / "smooth1.txt", input);
+    const testutil::RunResult got =
+        testutil::run_program(GetParam(), dir.path(), "", testutil::failing_close("smooth2.txt"));
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.err, "smooth_convert: smooth2.txt: Input/output error\n");
+}
+
+// What happens to a smooth2.txt that is already there (and a run in a
+// small stack, which needs no other setting).
+TEST_P(Converter, ExistingOutputIsReplacedUnlessInUse)
+{
+    const std::string input = many_records(3);
+    const std::string complete = run(input).output;
+    const struct {
+        const char *what;
+        std::string existing;
+        bool locked;  // held by another run
+        std::string err;
+        std::string setup;
+    } cases[] = {
+        {"longer than the new output", std::string(100000, 'o'), false, "", ""},
+        {"in use by another run", "kept\n", true, "smooth_convert: smooth2.txt: in use by another run\n", ""},
+        {"in a 64 KiB stack", "", false, "", "prlimit --pid $$ --stack=65536"},
+    };
+    for (const auto &c : cases) {
+        testutil::TempDir dir;
+        testutil::write_file(dir.path() / "smooth1.txt", input);
+        testutil::write_file(dir.path() / "smooth2.txt", c.existing);
+        const int fd = open((dir.path() / "smooth2.txt").c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        ASSERT_TRUE(!c.locked || fcntl(fd, F_SETLK, &lock) == 0);
+        const Conversion got = convert_in(GetParam(), dir.path(), c.setup);
+        close(fd);
+        EXPECT_EQ(got.status, c.err.empty() ? 0 : 1) << c.what;
+        EXPECT_EQ(got.err, c.err) << c.what;
+        EXPECT_EQ(got.output, c.locked ? c.existing : complete) << c.what;
     }
 }
 
