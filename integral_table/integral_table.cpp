@@ -4,9 +4,13 @@
 #include "integrate_uneven.h"
 #include "solve_3x3.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -87,9 +91,159 @@ void print_row(Report &report, int i, float x, float y, double integral)
 // appended to), the offset the report starts at and the file's length
 // before it; otherwise a start of -1, and nothing is ever cut back.
 struct Placement {
-    off_t start = -1;
-    off_t length = 0;
+    long long start = -1;
+    long long length = 0;
 };
+
+// ===========================================================================
+// Platform section: everything that differs between POSIX and Windows.
+// The rest of the program sees only what is declared here:
+//   ErrorCode              why a call failed: errno, or a Win32 error code
+//   last_error()           the reason of the call that just failed
+//   describe(err, ...)     that reason in words
+//   prepare_process()      what a run needs set before it writes
+//   write_some(stream, ...) one write to standard output (1) or error (2)
+//   interrupted(err)       a failure that only means "try again"
+//   placement_of_output()  see Placement
+//   cut_back(at, end)      see below
+//   close_output()         false when even closing standard output failed
+//   to_system_text(...)    LF-ended text as the system's text files end lines
+// ===========================================================================
+
+#ifdef _WIN32
+
+using ErrorCode = DWORD;
+
+ErrorCode last_error()
+{
+    return GetLastError();
+}
+
+// The reasons that have a POSIX counterpart are worded as POSIX words them,
+// so that a diagnostic reads the same on every system; any other is the
+// system's own message.
+void describe(ErrorCode err, char *text, std::size_t size)
+{
+    const char *posix = err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL ? "No space left on device"
+                        : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA   ? "Broken pipe"
+                        : err == ERROR_INVALID_HANDLE                          ? "Bad file descriptor"
+                        : err == ERROR_SUCCESS                                 ? "Input/output error"
+                                                                               : nullptr;
+    DWORD n = posix != nullptr ? 0
+                               : FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                                err, 0, text, static_cast<DWORD>(size), nullptr);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
+        text[--n] = '\0';
+    }
+    if (posix != nullptr) {
+        (void)std::snprintf(text, size, "%s", posix);
+    } else if (n == 0) {
+        (void)std::snprintf(text, size, "Windows error %lu", err);
+    }
+}
+
+void prepare_process()
+{
+}
+
+HANDLE standard_handle(int stream)
+{
+    return GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+long long write_some(int stream, const char *text, std::size_t n)
+{
+    DWORD done = 0;
+    return WriteFile(standard_handle(stream), text, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &done,
+                     nullptr)
+               ? done
+               : -1;
+}
+
+bool interrupted(ErrorCode)
+{
+    return false;
+}
+
+Placement placement_of_output()
+{
+    const HANDLE out = standard_handle(1);
+    LARGE_INTEGER here{};
+    LARGE_INTEGER size{};
+    if (GetFileType(out) != FILE_TYPE_DISK || !SetFilePointerEx(out, LARGE_INTEGER{}, &here, FILE_CURRENT) ||
+        !GetFileSizeEx(out, &size)) {
+        return {};
+    }
+    return {here.QuadPart, size.QuadPart};
+}
+
+void cut_back(const Placement &at, long long end)
+{
+    const HANDLE out = standard_handle(1);
+    LARGE_INTEGER size{};
+    LARGE_INTEGER keep{};
+    keep.QuadPart = std::max(end, at.length);
+    if (GetFileSizeEx(out, &size) && size.QuadPart > keep.QuadPart && SetFilePointerEx(out, keep, nullptr, FILE_BEGIN)) {
+        (void)SetEndOfFile(out);
+    }
+    keep.QuadPart = end;
+    (void)SetFilePointerEx(out, keep, nullptr, FILE_BEGIN);
+}
+
+bool close_output()
+{
+    return CloseHandle(standard_handle(1)) != 0;
+}
+
+// Each line feed becomes CR LF, working from the end so that the text can
+// grow in place; the report is far smaller than half its buffer.
+std::size_t to_system_text(char *text, std::size_t len, std::size_t capacity)
+{
+    const std::size_t grown = len + static_cast<std::size_t>(std::count(text, text + len, '\n'));
+    if (grown > capacity) {
+        return len;
+    }
+    for (std::size_t from = len, to = grown; from > 0;) {
+        text[--to] = text[--from];
+        if (text[from] == '\n') {
+            text[--to] = '\r';
+        }
+    }
+    return grown;
+}
+
+#else  // POSIX.1-2008
+
+using ErrorCode = int;
+
+ErrorCode last_error()
+{
+    return errno;
+}
+
+void describe(ErrorCode err, char *text, std::size_t size)
+{
+    (void)std::snprintf(text, size, "%s", std::strerror(err != 0 ? err : EIO));
+}
+
+// A reader that stops reading (integral_table | head -1) ends the run
+// quietly through the default action, whatever the caller left set; a
+// file-size limit is a write error to report, not a silent death.
+void prepare_process()
+{
+    (void)std::signal(SIGPIPE, SIG_DFL);
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+}
+
+long long write_some(int stream, const char *text, std::size_t n)
+{
+    return ::write(stream, text, n);
+}
+
+bool interrupted(ErrorCode err)
+{
+    return err == EINTR;
+}
 
 Placement placement_of_output()
 {
@@ -101,46 +255,63 @@ Placement placement_of_output()
     return {::lseek(STDOUT_FILENO, 0, SEEK_CUR), st.st_size};
 }
 
-// After a failed write to a regular file, takes back the part of a line the
-// report left past the end of its last whole line, `end`.  The file may be
-// shared (a `1<>` redirection, a group of commands writing in turn), so only
-// what this run added past the file's length at start is cut, and the
-// offset the others go on from is put at `end`.  Should this fail, the write
-// error already being reported stands.
-void cut_back(const Placement &at, off_t end)
+void cut_back(const Placement &at, long long end)
 {
     struct stat st {};
-    const off_t keep = std::max(end, at.length);
+    const auto keep = static_cast<off_t>(std::max(end, at.length));
     if (::fstat(STDOUT_FILENO, &st) == 0 && st.st_size > keep) {
         (void)::ftruncate(STDOUT_FILENO, keep);
     }
-    (void)::lseek(STDOUT_FILENO, end, SEEK_SET);
+    (void)::lseek(STDOUT_FILENO, static_cast<off_t>(end), SEEK_SET);
 }
 
-// Writes the report to standard output; 0, or the reason of the first
-// write that failed.
-int write_report(const Report &report, const Placement &at)
+bool close_output()
 {
-    std::size_t done = 0;
-    while (done < report.len) {
-        const ssize_t r = ::write(STDOUT_FILENO, report.text + done, report.len - done);
+    return ::close(STDOUT_FILENO) == 0;
+}
+
+std::size_t to_system_text(char *, std::size_t len, std::size_t)
+{
+    return len;
+}
+
+#endif
+// ===========================================================================
+// End of the platform section.
+// ===========================================================================
+
+// Writes all of `text`; false when a write failed, with `err` its reason
+// and `done` how much went out.
+bool write_all(int stream, const char *text, std::size_t len, std::size_t &done, ErrorCode &err)
+{
+    for (done = 0; done < len;) {
+        const long long r = write_some(stream, text + done, len - done);
+        err = r < 0 ? last_error() : 0;
         if (r > 0) {
             done += static_cast<std::size_t>(r);
-            continue;
+        } else if (!interrupted(err)) {
+            return false;
         }
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        const int err = r < 0 ? errno : EIO;
-        while (done > 0 && report.text[done - 1] != '\n') {
-            --done;
-        }
-        if (at.start >= 0) {
-            cut_back(at, at.start + static_cast<off_t>(done));
-        }
-        return err;
     }
-    return 0;
+    return true;
+}
+
+// Writes the report to standard output; false, with the reason of the write
+// that failed, when it could not.  After a failure only the report's whole
+// lines are kept where that can be done (see cut_back).
+bool write_report(const Report &report, const Placement &at, ErrorCode &err)
+{
+    std::size_t done = 0;
+    if (write_all(1, report.text, report.len, done, err)) {
+        return true;
+    }
+    while (done > 0 && report.text[done - 1] != '\n') {
+        --done;
+    }
+    if (at.start >= 0) {
+        cut_back(at, at.start + static_cast<long long>(done));
+    }
+    return false;
 }
 
 struct FreeMemory {
@@ -156,11 +327,24 @@ FloatArray allocate_array()
     return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
 }
 
-int write_error(int err)
+// Says on standard error what went wrong, in one line; returns the status
+// the run then ends with.
+int fail(const char *what, const char *reason = nullptr)
 {
-    // Nothing more can be done if even standard error fails.
-    (void)std::fprintf(stderr, "integral_table: write error: %s\n", std::strerror(err != 0 ? err : EIO));
+    char line[512];
+    const int n = std::snprintf(line, sizeof line, "integral_table: %s%s%s\n", what, reason != nullptr ? ": " : "",
+                                reason != nullptr ? reason : "");
+    std::size_t done = 0;
+    ErrorCode ignored = 0;  // nothing more can be done if even standard error fails
+    (void)write_all(2, line, std::min(static_cast<std::size_t>(std::max(n, 0)), sizeof line - 1), done, ignored);
     return 1;
+}
+
+int write_error(ErrorCode err)
+{
+    char reason[256];
+    describe(err, reason, sizeof reason);
+    return fail("write error", reason);
 }
 
 // Warns that an argument is ignored, in one line whatever it holds:
@@ -179,8 +363,9 @@ void warn_ignored(const char *argument)
         add(c < 0x20 || c >= 0x7f ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
     }
     add("': the program reads nothing and always writes its report to standard output\n", 0);
-    // Nothing more can be done if even standard error fails.
-    (void)std::fwrite(line, 1, n, stderr);
+    std::size_t done = 0;
+    ErrorCode ignored = 0;  // nothing more can be done if even standard error fails
+    (void)write_all(2, line, n, done, ignored);
 }
 
 // --help and --version answer and end the run.  Any other argument changes
@@ -191,8 +376,9 @@ int take_arguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
             const char *text = argv[i][2] == 'h' ? HELP : "integral_table (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
-            errno = 0;
-            return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : write_error(errno);
+            std::size_t done = 0;
+            ErrorCode err = 0;
+            return write_all(1, text, std::strlen(text), done, err) ? 0 : write_error(err);
         }
     }
     for (int i = 1; i < argc; ++i) {
@@ -208,19 +394,14 @@ int main(int argc, char **argv)
     if (const int status = take_arguments(argc, argv); status >= 0) {
         return status;
     }
-    // A reader that stops reading (integral_table | head -1) ends the run
-    // quietly through the default action, whatever the caller left set; a
-    // file-size limit is a write error to report, not a silent death.
-    (void)std::signal(SIGPIPE, SIG_DFL);
-    (void)std::signal(SIGXFSZ, SIG_IGN);
+    prepare_process();
 
     FloatArray x_array = allocate_array();
     FloatArray y_array = allocate_array();
     FloatArray integral_array = allocate_array();
     TextBuffer report_text(static_cast<char *>(std::malloc(REPORT_BYTES)));
     if (!x_array || !y_array || !integral_array || !report_text) {
-        (void)std::fputs("integral_table: out of memory\n", stderr);
-        return 1;
+        return fail("out of memory");
     }
     float *const x = x_array.get();
     float *const y = y_array.get();
@@ -253,7 +434,7 @@ int main(int argc, char **argv)
     // The solver's message, if any, goes out ahead of the report.
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        return write_error(errno);
+        return fail("write error", std::strerror(errno != 0 ? errno : EIO));
     }
 
     Report report{report_text.get()};
@@ -283,14 +464,14 @@ int main(int argc, char **argv)
     integral_array.reset();
 
     // A report cut short by a full disk or a size limit must not pass for
-    // a complete one.
-    const int err = write_report(report, placement_of_output());
-    if (err != 0) {
+    // a complete one.  It goes out as the system's text files are written.
+    report.len = to_system_text(report.text, report.len, REPORT_BYTES);
+    ErrorCode err = 0;
+    if (!write_report(report, placement_of_output(), err)) {
         return write_error(err);
     }
-    errno = 0;
-    if (std::fclose(stdout) != 0) {
-        return write_error(errno);
+    if (!close_output()) {
+        return write_error(last_error());
     }
     return 0;
 }

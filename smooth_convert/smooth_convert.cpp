@@ -7,9 +7,13 @@
 // size limit, a signal, no memory), one line on standard error says why,
 // and "smooth2.txt" holds whole lines only, each as the complete run writes it.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <bit>
@@ -118,10 +122,336 @@ Failure program_failure(const char *what)
 // tell the rest of the program nothing but through a flag like this one.
 volatile std::sig_atomic_t stop_signal = 0;
 
+void check_stop();
+
+// ===========================================================================
+// Platform section: everything that differs between POSIX and Windows.
+// The rest of the program sees only what is declared here:
+//   FileHandle, NO_FILE    an open file, and none
+//   ErrorCode              why a call failed: errno, or a Win32 error code
+//   LINE_END               how the system's text files end a line
+//   last_error()           the reason of the call that just failed
+//   append_reason(f, err)  that reason in words, added to a diagnostic
+//   stop_name(sig)         the name of a stop signal, for the diagnostic
+//   prepare_process()      stop handlers and the standard streams
+//   end_by_stop_signal()   ends a run that was asked to stop, as asked
+//   open_input()           smooth1.txt for reading, or NO_FILE
+//   open_output(in, out, regular)
+//                          smooth2.txt for writing: opened, refused as the
+//                          input under another name or as in use by another
+//                          run, and only then emptied
+//   read_some, write_some  one read or write; -1 on failure
+//   interrupted(err)       a failure that only means "try again"
+//   cut_back(fd, length)   shortens a file
+//   close_file(fd)         false when even the close failed
+//   standard_stream(n)     standard output (1) or error (2)
+// ===========================================================================
+
+enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
+
+#ifdef _WIN32
+
+using FileHandle = HANDLE;
+using ErrorCode = DWORD;
+const FileHandle NO_FILE = INVALID_HANDLE_VALUE;
+constexpr char LINE_END[] = "\r\n";
+
+ErrorCode last_error()
+{
+    return GetLastError();
+}
+
+// The reasons that have a POSIX counterpart are worded as POSIX words them,
+// so that a diagnostic reads the same on every system; any other is the
+// system's own message.
+void append_reason(Failure &f, ErrorCode err)
+{
+    constexpr struct {
+        DWORD windows;
+        int posix;
+    } SAME_AS_POSIX[] = {{ERROR_FILE_NOT_FOUND, ENOENT}, {ERROR_PATH_NOT_FOUND, ENOENT},
+                         {ERROR_ACCESS_DENIED, EACCES},  {ERROR_DIRECTORY, EISDIR},
+                         {ERROR_DISK_FULL, ENOSPC},      {ERROR_HANDLE_DISK_FULL, ENOSPC},
+                         {ERROR_BROKEN_PIPE, EPIPE},     {ERROR_NO_DATA, EPIPE},
+                         {ERROR_INVALID_HANDLE, EBADF},  {ERROR_SUCCESS, EIO}};
+    for (const auto &known : SAME_AS_POSIX) {
+        if (known.windows == err) {
+            append(f, "%s", std::strerror(known.posix));
+            return;
+        }
+    }
+    char text[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
+        --n;
+    }
+    n > 0 ? append(f, "%.*s", static_cast<int>(n), text) : append(f, "Windows error %lu", err);
+}
+
+const char *stop_name(int sig)
+{
+    return sig == SIGINT ? "SIGINT" : "SIGBREAK";
+}
+
+// Ctrl-C and Ctrl-Break stop the run the way SIGINT does elsewhere: the
+// handler, which Windows runs on a thread of its own, only sets the flag.
+BOOL WINAPI note_console_stop(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        stop_signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void prepare_process()
+{
+    stop_signal = 0;
+    (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
+}
+
+// The status a console program stopped by Ctrl-C ends with.
+void end_by_stop_signal()
+{
+    if (stop_signal != 0) {
+        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    }
+}
+
+// Opening a directory is refused as access denied; name the real reason.
+FileHandle open_file(const char *name, DWORD access, DWORD disposition)
+{
+    const HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = GetFileAttributesA(name);
+        SetLastError(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                         ? ERROR_DIRECTORY
+                         : ERROR_ACCESS_DENIED);
+    }
+    return h;
+}
+
+FileHandle open_input()
+{
+    return open_file(INPUT_NAME, GENERIC_READ, OPEN_EXISTING);
+}
+
+Opened open_output(FileHandle in, FileHandle &out, bool &regular)
+{
+    out = open_file(OUTPUT_NAME, GENERIC_WRITE, OPEN_ALWAYS);
+    BY_HANDLE_FILE_INFORMATION in_id{};
+    BY_HANDLE_FILE_INFORMATION out_id{};
+    if (out == INVALID_HANDLE_VALUE) {
+        return Opened::FAILED;
+    }
+    if (GetFileInformationByHandle(in, &in_id) && GetFileInformationByHandle(out, &out_id) &&
+        in_id.dwVolumeSerialNumber == out_id.dwVolumeSerialNumber &&
+        in_id.nFileIndexHigh == out_id.nFileIndexHigh && in_id.nFileIndexLow == out_id.nFileIndexLow) {
+        return Opened::SAME_FILE;
+    }
+    regular = GetFileType(out) == FILE_TYPE_DISK;
+    if (!regular) {
+        return Opened::READY;
+    }
+    OVERLAPPED whole_file{};
+    if (!LockFileEx(out, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole_file) &&
+        GetLastError() == ERROR_LOCK_VIOLATION) {
+        return Opened::IN_USE;
+    }
+    return SetEndOfFile(out) ? Opened::READY : Opened::FAILED;
+}
+
+// Reads and writes go in pieces a DWORD can count.
+constexpr std::size_t MOST_PER_CALL = 1u << 30;
+
+long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
+{
+    DWORD got = 0;
+    if (ReadFile(fd, buf, static_cast<DWORD>(std::min(n, MOST_PER_CALL)), &got, nullptr)) {
+        return got;
+    }
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe whose writer has gone is at its end
+}
+
+long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
+{
+    DWORD done = 0;
+    return WriteFile(fd, buf, static_cast<DWORD>(std::min(n, MOST_PER_CALL)), &done, nullptr) ? done : -1;
+}
+
+bool interrupted(ErrorCode)
+{
+    return false;
+}
+
+bool cut_back(FileHandle fd, long long length)
+{
+    LARGE_INTEGER at{};
+    at.QuadPart = length;
+    return SetFilePointerEx(fd, at, nullptr, FILE_BEGIN) && SetEndOfFile(fd);
+}
+
+bool close_file(FileHandle fd)
+{
+    return CloseHandle(fd) != 0;
+}
+
+FileHandle standard_stream(int n)
+{
+    return GetStdHandle(n == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+#else  // POSIX.1-2008
+
+using FileHandle = int;
+using ErrorCode = int;
+constexpr FileHandle NO_FILE = -1;
+constexpr char LINE_END[] = "\n";
+
+ErrorCode last_error()
+{
+    return errno;
+}
+
+void append_reason(Failure &f, ErrorCode err)
+{
+    append(f, "%s", std::strerror(err != 0 ? err : EIO));
+}
+
+const char *stop_name(int sig)
+{
+    return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
+}
+
 extern "C" void note_stop_signal(int sig)
 {
     stop_signal = sig;
 }
+
+// SIGINT, SIGTERM and SIGHUP end the run through the failure path, so the
+// file keeps whole lines and the reason is reported, and then by the signal
+// itself (see end_by_stop_signal); one the caller ignores (under nohup)
+// stays ignored.  Blocked reads and writes are interrupted, not restarted,
+// so a stop is seen even while a FIFO waits.
+//
+// Were one of the standard descriptors closed, the next file opened would
+// take its number, and a diagnostic meant for standard error could land in
+// "smooth2.txt"; so a closed one is opened on /dev/null.
+void prepare_process()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
+            break;
+        }
+    }
+    stop_signal = 0;
+    for (const int sig : {SIGHUP, SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        if (::sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+            continue;
+        }
+        action.sa_handler = note_stop_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        (void)::sigaction(sig, &action, nullptr);
+    }
+    // A vanished reader of a FIFO and a file-size limit are write errors to
+    // report, not reasons to die without a word.
+    (void)std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Once the cleanup is done, a run that was asked to stop ends by the same
+// signal, with its default action, so that the caller sees death by that
+// signal (a shell loop stops at Ctrl-C) rather than an ordinary failure.
+void end_by_stop_signal()
+{
+    const int sig = stop_signal;
+    if (sig != 0) {
+        (void)std::signal(sig, SIG_DFL);
+        (void)std::raise(sig);
+    }
+}
+
+// open(2), tried again when a signal interrupts the wait for the other end
+// of a FIFO, unless that signal asks the program to stop.
+int open_file(const char *name, int flags)
+{
+    for (;;) {
+        check_stop();
+        const int fd = ::open(name, flags, 0666);
+        if (fd >= 0 || errno != EINTR) {
+            return fd;
+        }
+    }
+}
+
+FileHandle open_input()
+{
+    return open_file(INPUT_NAME, O_RDONLY);
+}
+
+Opened open_output(FileHandle in, FileHandle &out, bool &regular)
+{
+    out = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
+    struct stat in_st {};
+    struct stat out_st {};
+    if (out < 0 || ::fstat(out, &out_st) != 0) {
+        return Opened::FAILED;
+    }
+    if (::fstat(in, &in_st) == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+        return Opened::SAME_FILE;
+    }
+    // Devices and FIFOs cannot be emptied, nor do they need to be.
+    regular = S_ISREG(out_st.st_mode);
+    if (!regular) {
+        return Opened::READY;
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(out, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
+        return Opened::IN_USE;
+    }
+    return ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
+}
+
+long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
+{
+    return ::read(fd, buf, n);
+}
+
+long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
+{
+    return ::write(fd, buf, n);
+}
+
+bool interrupted(ErrorCode err)
+{
+    return err == EINTR;
+}
+
+bool cut_back(FileHandle fd, long long length)
+{
+    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+}
+
+bool close_file(FileHandle fd)
+{
+    return ::close(fd) == 0;
+}
+
+FileHandle standard_stream(int n)
+{
+    return n;
+}
+
+#endif
+// ===========================================================================
+// End of the platform section.
+// ===========================================================================
 
 // Abandons the conversion once a stop has been asked for; called between
 // reads and wherever a blocked read or write was interrupted.
@@ -129,18 +459,18 @@ void check_stop()
 {
     const int sig = stop_signal;
     if (sig != 0) {
-        throw program_failure(sig == SIGINT ? "interrupted by SIGINT"
-                              : sig == SIGTERM ? "interrupted by SIGTERM"
-                                               : "interrupted by SIGHUP");
+        Failure f = program_failure("interrupted by ");
+        append(f, "%s", stop_name(sig));
+        throw f;
     }
 }
 
 // The end of a file and its buffer, on every way out of the program.
-void close_and_free(int fd, unsigned char *buf)
+void close_and_free(FileHandle fd, unsigned char *buf)
 {
     std::free(buf);
-    if (fd >= 0) {
-        (void)::close(fd);  // only ever called once the outcome is settled
+    if (fd != NO_FILE) {
+        (void)close_file(fd);  // only ever called once the outcome is settled
     }
 }
 
@@ -160,7 +490,7 @@ inline bool is_digit(int c)
 // that begins before `whole_end` ends before it (a white space or the end
 // of the input follows it in the buffer), so it needs no bound check.
 struct Input {
-    int fd = -1;
+    FileHandle fd = NO_FILE;
     unsigned char *buf = nullptr;
     std::size_t pos = 0;          // next unread byte
     std::size_t len = 0;          // bytes held
@@ -202,10 +532,11 @@ long long line_at(const Input &in, std::size_t index)
     return 1 + in.lines_before + count_line_feeds(in.buf, index);
 }
 
-Failure file_failure(const char *name, int err)
+Failure file_failure(const char *name, ErrorCode err)
 {
     Failure f;
-    append(f, "%s: %s: %s", PROGRAM, name, std::strerror(err != 0 ? err : EIO));
+    append(f, "%s: %s: ", PROGRAM, name);
+    append_reason(f, err);
     f.output_failed = name == OUTPUT_NAME;
     return f;
 }
@@ -236,13 +567,13 @@ bool refill(Input &in)
         in.mark -= in.mark != NO_MARK ? keep_from : 0;
     }
     const std::size_t want = std::min(CHUNK_BYTES, BUFFER_BYTES - in.len);
-    ssize_t got = 0;
+    long long got = 0;
     do {
         check_stop();
-        got = ::read(in.fd, in.buf + in.len, want);
-    } while (got < 0 && errno == EINTR);
+        got = read_some(in.fd, in.buf + in.len, want);
+    } while (got < 0 && interrupted(last_error()));
     if (got < 0) {
-        throw file_failure(INPUT_NAME, errno);
+        throw file_failure(INPUT_NAME, last_error());
     }
     in.at_eof = got == 0;
     in.len += static_cast<std::size_t>(got);
@@ -375,7 +706,7 @@ Failure out_of_range(const Input &in, long long record, const char *expected)
 // word too long for the buffer goes in pieces), counting what it holds up
 // to its last whole line, so that it can always be cut back to it.
 struct Output {
-    int fd = -1;
+    FileHandle fd = NO_FILE;
     bool regular = false;       // a regular file, which can be cut back
     unsigned char *buf = nullptr;
     std::size_t len = 0;        // bytes held
@@ -403,13 +734,13 @@ void drain(Output &out)
         if (!out.regular) {
             check_stop();
         }
-        const ssize_t r = ::write(out.fd, out.buf + out.sent, out.len - out.sent);
-        if (r < 0 && errno == EINTR) {
+        const long long r = write_some(out.fd, out.buf + out.sent, out.len - out.sent);
+        const ErrorCode err = r < 0 ? last_error() : 0;
+        if (r < 0 && interrupted(err)) {
             check_stop();
             continue;
         }
         if (r <= 0) {
-            const int err = r < 0 ? errno : EIO;
             // The whole lines that did reach the file are kept.
             for (std::size_t q = out.sent; q > 0; --q) {
                 if (out.buf[q - 1] == '\n') {
@@ -466,7 +797,7 @@ void copy_word(Input &in, Output &out, const char *name)
             break;
         }
     }
-    put(out, "\n", 1, true);
+    put(out, LINE_END, sizeof LINE_END - 1, true);
 }
 
 int read_count(Input &in)
@@ -750,7 +1081,7 @@ void convert(Input &in, Output &out)
     const int n = read_count(in);
     char line[160];
     char *p = std::to_chars(line, line + sizeof line, std::min(n, MAX_RECORDS)).ptr;
-    *p++ = '\n';
+    p = std::copy_n(LINE_END, sizeof LINE_END - 1, p);
     put(out, line, static_cast<std::size_t>(p - line), true);
 
     copy_word(in, out, "the second header word");
@@ -771,7 +1102,7 @@ void convert(Input &in, Output &out)
             p = std::to_chars(line, line + sizeof line, x, std::chars_format::fixed, 6).ptr;
             *p++ = ' ';
             p = std::to_chars(p, line + sizeof line, y, std::chars_format::fixed, 6).ptr;
-            *p++ = '\n';
+            p = std::copy_n(LINE_END, sizeof LINE_END - 1, p);
             put(out, line, static_cast<std::size_t>(p - line), true);
             ++written;
         }
@@ -782,11 +1113,26 @@ void convert(Input &in, Output &out)
     drain(out);
 }
 
+// Writes all of `text` to standard output or error; false, with
+// last_error() telling why, when it could not.
+bool write_all(int stream, const char *text, std::size_t n)
+{
+    while (n > 0) {
+        const long long r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
+        if (r <= 0 && !(r < 0 && interrupted(last_error()))) {
+            return false;
+        }
+        text += std::max(r, 0LL);
+        n -= static_cast<std::size_t>(std::max(r, 0LL));
+    }
+    return true;
+}
+
 int report(Failure failure)
 {
     failure.text[failure.len] = '\n';  // append leaves room for it
     // Nothing more can be done if even standard error fails.
-    (void)std::fwrite(failure.text, 1, failure.len + 1, stderr);
+    (void)write_all(2, failure.text, failure.len + 1);
     return 1;
 }
 
@@ -799,8 +1145,7 @@ int take_arguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
             const char *text = argv[i][2] == 'h' ? HELP : "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
-            const bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
-            return written ? 0 : report(file_failure("write error", errno));
+            return write_all(1, text, std::strlen(text)) ? 0 : report(file_failure("write error", last_error()));
         }
     }
     for (int i = 1; i < argc; ++i) {
@@ -812,93 +1157,6 @@ int take_arguments(int argc, char **argv)
         report(warning);
     }
     return -1;
-}
-
-// open(2), tried again when a signal interrupts the wait for the other end
-// of a FIFO, unless that signal asks the program to stop.
-int open_file(const char *name, int flags)
-{
-    for (;;) {
-        check_stop();
-        const int fd = ::open(name, flags, 0666);
-        if (fd >= 0 || errno != EINTR) {
-            return fd;
-        }
-    }
-}
-
-// Opens "smooth2.txt" without emptying it, so that nothing is lost when it
-// turns out to be the input under another name (a link); only then is it
-// emptied.
-void open_output(const Input &in, Output &out)
-{
-    out.fd = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
-    struct stat in_st {};
-    struct stat out_st {};
-    if (out.fd < 0 || ::fstat(out.fd, &out_st) != 0) {
-        throw file_failure(OUTPUT_NAME, errno);
-    }
-    if (::fstat(in.fd, &in_st) == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
-        Failure f = program_failure(OUTPUT_NAME);
-        append(f, ": is the same file as %s", INPUT_NAME);
-        throw f;
-    }
-    // Devices and FIFOs cannot be emptied, nor do they need to be.
-    out.regular = S_ISREG(out_st.st_mode);
-    if (!out.regular) {
-        return;
-    }
-    // Two runs emptying and writing the same file would each leave holes in
-    // the other's lines, so a file another run is writing is refused before
-    // anything is emptied.  Where the file system keeps no locks, the run
-    // goes on without one, as it always did.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(out.fd, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
-        Failure f = program_failure(OUTPUT_NAME);
-        append(f, ": in use by another run");
-        throw f;
-    }
-    if (::ftruncate(out.fd, 0) != 0) {
-        throw file_failure(OUTPUT_NAME, errno);
-    }
-}
-
-// Were one of the standard descriptors closed, the next file opened would
-// take its number, and a diagnostic meant for standard error could land in
-// "smooth2.txt".
-void keep_standard_descriptors_open()
-{
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
-            return;
-        }
-    }
-}
-
-// SIGINT, SIGTERM and SIGHUP end the run through the failure path, so the
-// file keeps whole lines and the reason is reported, and then by the signal
-// itself (see end_by_stop_signal); one the caller ignores (under nohup)
-// stays ignored.  Blocked reads and writes are interrupted, not restarted,
-// so a stop is seen even while a FIFO waits.
-void take_signals()
-{
-    stop_signal = 0;
-    for (const int sig : {SIGHUP, SIGINT, SIGTERM}) {
-        struct sigaction action {};
-        if (::sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
-            continue;
-        }
-        action.sa_handler = note_stop_signal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        (void)::sigaction(sig, &action, nullptr);
-    }
-    // A vanished reader of a FIFO and a file-size limit are write errors to
-    // report, not reasons to die without a word.
-    (void)std::signal(SIGPIPE, SIG_IGN);
-    (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Ends the run.  After a failure the whole lines held are still written
@@ -917,27 +1175,37 @@ int finish(Output &out, Failure failure, bool failed)
         }
     }
     if (failed && out.regular && out.written != out.whole) {
-        (void)::ftruncate(out.fd, static_cast<off_t>(out.whole));
+        (void)cut_back(out.fd, out.whole);
     }
-    const int fd = out.fd;
-    out.fd = -1;
-    if (::close(fd) != 0 && !failure.output_failed) {
+    const FileHandle fd = out.fd;
+    out.fd = NO_FILE;
+    if (!close_file(fd) && !failure.output_failed) {
         failed = true;
-        failure = file_failure(OUTPUT_NAME, errno);
+        failure = file_failure(OUTPUT_NAME, last_error());
     }
     return failed ? report(failure) : 0;
 }
 
-// Once the cleanup is done, a run that was asked to stop ends by the same
-// signal, with its default action, so that the caller sees death by that
-// signal (a shell loop stops at Ctrl-C) rather than an ordinary failure.
-void end_by_stop_signal()
+// Opens "smooth2.txt" (see open_output), or says why it may not be written.
+void open_checked_output(const Input &in, Output &out)
 {
-    const int sig = stop_signal;
-    if (sig != 0) {
-        (void)std::signal(sig, SIG_DFL);
-        (void)std::raise(sig);
+    switch (open_output(in.fd, out.fd, out.regular)) {
+    case Opened::READY:
+        return;
+    case Opened::SAME_FILE: {
+        Failure f = program_failure(OUTPUT_NAME);
+        append(f, ": is the same file as %s", INPUT_NAME);
+        throw f;
     }
+    case Opened::IN_USE: {
+        Failure f = program_failure(OUTPUT_NAME);
+        append(f, ": in use by another run");
+        throw f;
+    }
+    case Opened::FAILED:
+        break;
+    }
+    throw file_failure(OUTPUT_NAME, last_error());
 }
 
 }  // namespace
@@ -947,8 +1215,7 @@ int main(int argc, char **argv)
     if (const int status = take_arguments(argc, argv); status >= 0) {
         return status;
     }
-    keep_standard_descriptors_open();
-    take_signals();
+    prepare_process();
 
     // malloc, not new: a failure must not go through the exception machinery,
     // which needs memory of its own.  Two blocks, not one: reads into a block
@@ -961,18 +1228,18 @@ int main(int argc, char **argv)
         return report(program_failure("out of memory"));
     }
     try {
-        in.fd = open_file(INPUT_NAME, O_RDONLY);
-        if (in.fd < 0) {
-            throw file_failure(INPUT_NAME, errno);
+        in.fd = open_input();
+        if (in.fd == NO_FILE) {
+            throw file_failure(INPUT_NAME, last_error());
         }
         // Read the first chunk before the output is opened, so that an
         // input that opens but cannot be read (a directory, say) leaves
         // "smooth2.txt" as it was.
         refill(in);
-        open_output(in, out);
+        open_checked_output(in, out);
         convert(in, out);
     } catch (const Failure &f) {
-        const int status = out.fd < 0 ? report(f) : finish(out, f, true);
+        const int status = out.fd == NO_FILE ? report(f) : finish(out, f, true);
         end_by_stop_signal();
         return status;
     }

@@ -591,14 +591,20 @@ TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
     }
 }
 
-// Polls a pipe's unread byte count until `done` says so (20 seconds at most).
+// Polls until `done` holds, for 20 seconds at most.
 template <class Done>
-void wait_for_pipe(int fd, Done done)
+void wait_until(Done done)
 {
-    int unread = 0;
-    for (int tick = 0; tick < 20000 && ioctl(fd, FIONREAD, &unread) == 0 && !done(unread); ++tick) {
+    for (int tick = 0; tick < 20000 && !done(); ++tick) {
         usleep(1000);
     }
+}
+
+// Bytes in a pipe not yet read.
+int unread(int fd)
+{
+    int n = -1;
+    return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
 }
 
 TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
@@ -619,7 +625,8 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
         const pid_t pid = spawn(GetParam(), dir.path(), c.nohup);
         const int fd = open((dir.path() / "smooth1.txt").c_str(), O_WRONLY);
         ASSERT_EQ(write(fd, all.data(), cut), static_cast<ssize_t>(cut));
-        wait_for_pipe(fd, [](int unread) { return unread == 0; });  // the converter has taken it all
+        // The converter has taken it all, and has begun to convert it.
+        wait_until([&] { return unread(fd) == 0 && fs::exists(dir.path() / "smooth2.txt"); });
         kill(pid, c.sig);
         if (c.nohup) {
             ASSERT_EQ(write(fd, all.data() + cut, all.size() - cut), static_cast<ssize_t>(all.size() - cut));
@@ -673,7 +680,7 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
         // Within a page of full, the pipe takes no more of the converter's
         // large writes: it is blocked, or about to be.
         const int nearly_full = fcntl(fd, F_GETPIPE_SZ) - 4096;
-        wait_for_pipe(fd, [nearly_full](int unread) { return unread > nearly_full; });
+        wait_until([&] { return unread(fd) > nearly_full; });
         for (int i = 0; i < c.times; ++i) {
             kill(pid, c.sig);
         }
