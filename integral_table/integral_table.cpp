@@ -154,10 +154,9 @@ HANDLE standard_handle(int stream)
 long long write_some(int stream, const char *text, std::size_t n)
 {
     DWORD done = 0;
-    return WriteFile(standard_handle(stream), text, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &done,
-                     nullptr)
-               ? done
-               : -1;
+    const bool written =
+        WriteFile(standard_handle(stream), text, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &done, nullptr);
+    return written ? static_cast<long long>(done) : -1;
 }
 
 bool interrupted(ErrorCode)

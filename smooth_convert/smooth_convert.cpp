@@ -278,7 +278,8 @@ long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
 {
     DWORD done = 0;
-    return WriteFile(fd, buf, static_cast<DWORD>(std::min(n, MOST_PER_CALL)), &done, nullptr) ? done : -1;
+    const bool written = WriteFile(fd, buf, static_cast<DWORD>(std::min(n, MOST_PER_CALL)), &done, nullptr);
+    return written ? static_cast<long long>(done) : -1;
 }
 
 bool interrupted(ErrorCode)

@@ -99,6 +99,30 @@ bool is_whole_line_prefix(const std::string &part, const std::string &complete)
     return complete.compare(0, part.size(), part) == 0 && (part.empty() || part.back() == '\n');
 }
 
+namespace {
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to)
+{
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+const bool CRLF = std::getenv("NUMTOOLS_TEST_CRLF") != nullptr;
+
+}  // namespace
+
+std::string system_text(const std::string &text)
+{
+    return CRLF ? replace_all(text, "\n", "\r\n") : text;
+}
+
+std::string lf_text(const std::string &text)
+{
+    return CRLF ? replace_all(text, "\r\n", "\n") : text;
+}
+
 std::string read_file(const std::filesystem::path &file)
 {
     std::ifstream in(file, std::ios::binary);

@@ -61,6 +61,12 @@ std::string file_size_limit(long bytes);
 // Whether `part` is the complete result's first whole lines and nothing else.
 bool is_whole_line_prefix(const std::string &part, const std::string &complete);
 
+// Text as the program under test writes its text files (smooth2.txt, the
+// report): lines that end in LF, or in CR LF where NUMTOOLS_TEST_CRLF is
+// set (a Windows build, run under Wine).  lf_text undoes it.
+std::string system_text(const std::string &text);
+std::string lf_text(const std::string &text);
+
 std::string read_file(const std::filesystem::path &file);
 void write_file(const std::filesystem::path &file, const std::string &content);
 

@@ -106,7 +106,7 @@ TEST_P(ConverterAccepts, WritesExactlyTheExpectedFile)
     const Conversion got = convert(program, c.input);
     EXPECT_EQ(got.status, 0) << got.err;
     EXPECT_EQ(got.err, "");
-    EXPECT_EQ(got.output, c.output);
+    EXPECT_EQ(got.output, testutil::system_text(c.output));
 }
 
 const std::string LONG_WORD(1000, 'w');
@@ -211,7 +211,7 @@ TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
     }
     const Conversion got = run("Random " + std::to_string(records) + " a b\n" + input);
     ASSERT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(got.output, "Random\n" + std::to_string(records) + "\na\nb\n" + output);
+    EXPECT_EQ(got.output, testutil::system_text("Random\n" + std::to_string(records) + "\na\nb\n" + output));
 }
 
 TEST_P(Converter, ShortNumbersRoundCorrectly)
@@ -263,7 +263,7 @@ TEST_P(Converter, ShortNumbersRoundCorrectly)
     }
     const Conversion got = run(input);
     ASSERT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(got.output, output);
+    EXPECT_EQ(got.output, testutil::system_text(output));
 }
 
 TEST_P(Converter, AtMost2048LinesButEveryRecordIsRead)
@@ -278,13 +278,13 @@ TEST_P(Converter, AtMost2048LinesButEveryRecordIsRead)
     }
     const Conversion full = run("S 2100 a b\n" + records);
     EXPECT_EQ(full.status, 0) << full.err;
-    EXPECT_EQ(full.output, "S\n2048\na\nb\n" + lines);
+    EXPECT_EQ(full.output, testutil::system_text("S\n2048\na\nb\n" + lines));
 
     // A bad record past the 2048th written line is still found.
     const Conversion bad = run("S 2101 a b\n" + records + "900 1 2 x\n");
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.err, "smooth_convert: smooth1.txt:2102: record 2101: expected a number, found \"x\"\n");
-    EXPECT_EQ(bad.output, "S\n2048\na\nb\n" + lines);
+    EXPECT_EQ(bad.output, testutil::system_text("S\n2048\na\nb\n" + lines));
 }
 
 TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
@@ -323,7 +323,7 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
             EXPECT_EQ(got.status, 1) << c.item;
             EXPECT_EQ(got.err, "smooth_convert: smooth1.txt:2050: record 2049: " + c.problem + "\n") << c.item;
         }
-        EXPECT_EQ(got.output.size(), std::string("S\n2048\na\nb\n").size() + 2048 * 21) << c.item;
+        EXPECT_EQ(testutil::lf_text(got.output).size(), std::string("S\n2048\na\nb\n").size() + 2048 * 21) << c.item;
     }
 }
 
@@ -424,7 +424,7 @@ TEST_P(ConverterRejects, StopsWithOneLineAndKeepsWhatWasWritten)
     const Conversion got = convert(program, c.input);
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(got.err, "smooth_convert: " + c.message + "\n");
-    EXPECT_EQ(got.output, c.output);
+    EXPECT_EQ(got.output, testutil::system_text(c.output));
 }
 
 const std::string S2 = "S\n2\na\nb\n";
