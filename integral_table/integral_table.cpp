@@ -30,9 +30,10 @@ namespace {
 constexpr const char *HELP =
     "Usage: integral_table [--help] [--version]\n"
     "Samples sin(t)/t at 256 points from -15 to 15, fits a parabola a*t^2 + b*t + c\n"
-    "through the first three, and writes to standard output the line\n"
-    "\" a,b,c = a b c\" and one row per sample: index, t, sin(t)/t, the cubic\n"
-    "64t^2 - (80/3)t^3 and the running integral from -15, six decimals each.\n"
+    "through the first three, and writes to standard output an empty line, the\n"
+    "line \" a,b,c = a b c\", another empty line, and one row per sample: index,\n"
+    "t, sin(t)/t, the cubic 64t^2 - (80/3)t^3 and the running integral from -15,\n"
+    "six decimals each.\n"
     "Reads nothing; arguments other than the two options are ignored, with a\n"
     "warning.  Exit status: 0 when the whole report was written; 1 otherwise,\n"
     "with one line on standard error saying why.\n"
@@ -346,22 +347,37 @@ int write_error(ErrorCode err)
     return fail("write error", reason);
 }
 
-// Warns that an argument is ignored, in one line whatever it holds:
-// unprintable bytes are shown as \xNN, and a very long one is cut short.
+// Warns that an argument is ignored, in one line whatever it holds, and
+// quoted so that the shell would read it back: in single quotes with a quote
+// written '\'' or, when it holds a byte a terminal cannot show, in the $'...'
+// form of bash, ksh and zsh, with \xNN for such a byte.  A very long
+// argument is cut short.
 void warn_ignored(const char *argument)
 {
     char line[512];
     std::size_t n = 0;
-    const auto add = [&](const char *format, int c) {
-        const int wrote = std::snprintf(line + n, sizeof line - n, format, c);
-        n = std::min(n + static_cast<std::size_t>(std::max(wrote, 0)), sizeof line - 1);
+    const auto put = [&](const char *text) {
+        for (; *text != '\0' && n < sizeof line; ++text) {
+            line[n++] = *text;
+        }
     };
-    add("integral_table: ignoring argument '", 0);
+    const auto shown = [](char c) { return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f; };
+    const bool plain = std::all_of(argument, argument + std::strlen(argument), shown);
+    put(plain ? "integral_table: ignoring argument '" : "integral_table: ignoring argument $'");
     for (const char *p = argument; *p != '\0' && n < 400; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        add(c < 0x20 || c >= 0x7f ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+        char piece[5] = {*p};
+        if (!shown(*p)) {
+            (void)std::snprintf(piece, sizeof piece, "\\x%02x", static_cast<unsigned char>(*p));
+        }
+        if (*p == '\'') {
+            put(plain ? "'\\''" : "\\'");
+        } else if (*p == '\\' && !plain) {
+            put("\\\\");
+        } else {
+            put(piece);
+        }
     }
-    add("': the program reads nothing and always writes its report to standard output\n", 0);
+    put("': the program reads nothing and always writes its report to standard output\n");
     std::size_t done = 0;
     ErrorCode ignored = 0;  // nothing more can be done if even standard error fails
     (void)write_all(2, line, n, done, ignored);

@@ -606,19 +606,40 @@ int skip_space(Input &in)
     }
 }
 
-// Text in quotes, kept on one line: unprintable bytes as \xNN.
-void append_quoted(Failure &out, const char *text, std::size_t n, bool more, char quote = '"')
+inline bool is_shown(char c)
 {
-    append(out, "%c", quote);
+    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f;
+}
+
+// Text in quotes, kept on one line: unprintable bytes as \xNN, and a quote
+// or a backslash after a backslash.
+void append_quoted(Failure &out, const char *text, std::size_t n, bool more)
+{
+    append(out, "\"");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c >= 0x7f) {
-            append(out, "\\x%02x", c);
+        append(out, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+    }
+    append(out, more ? "\"..." : "\"");
+}
+
+// An argument quoted so that the shell would read it back: in single quotes
+// with a quote written '\'' or, when it holds a byte a terminal cannot show,
+// in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.
+void append_argument(Failure &out, const char *argument)
+{
+    const std::size_t n = std::strlen(argument);
+    const bool plain = std::all_of(argument, argument + n, is_shown);
+    append(out, plain ? "'" : "$'");
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(argument[i]);
+        if (plain) {
+            append(out, c == '\'' ? "'\\''" : "%c", c);
         } else {
-            append(out, c == static_cast<unsigned char>(quote) || c == '\\' ? "\\%c" : "%c", c);
+            append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(out, more ? "%c..." : "%c", quote);
+    append(out, "'");
 }
 
 // The text of the item read so far (the whole item once it has ended).
@@ -1152,7 +1173,7 @@ int take_arguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         Failure warning;
         append(warning, "%s: ignoring argument ", PROGRAM);
-        append_quoted(warning, argv[i], std::strlen(argv[i]), false, '\'');
+        append_argument(warning, argv[i]);
         append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
                OUTPUT_NAME);
         report(warning);

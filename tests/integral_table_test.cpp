@@ -245,9 +245,9 @@ TEST(Arguments, HelpAndVersionAnswerAndOtherArgumentsAreNamed)
     } cases[] = {
         {{"--help"}, "Usage: integral_table [--help] [--version]\n", ""},
         {{"extra", "--version"}, "integral_table (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n", ""},
-        {{"extra", "\x01"}, complete,
-         "integral_table: ignoring argument 'extra': the program reads nothing and always writes its report to "
-         "standard output\nintegral_table: ignoring argument '\\x01': the program reads nothing and always "
+        {{"it's", "\x01\\"}, complete,
+         "integral_table: ignoring argument 'it'\\''s': the program reads nothing and always writes its report to "
+         "standard output\nintegral_table: ignoring argument $'\\x01\\\\': the program reads nothing and always "
          "writes its report to standard output\n"},
     };
     for (const auto &c : cases) {

@@ -797,9 +797,9 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
         {{"--help"}, "Usage: smooth_convert [--help] [--version]\n", ""},
         {{"data.txt", "--help"}, "Usage: smooth_convert", ""},
         {{"--version"}, "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n", ""},
-        {{"data.txt", "two\nlines 'quoted'"}, "",
-         "smooth_convert: ignoring argument 'data.txt'" + ignored +
-             "smooth_convert: ignoring argument 'two\\x0alines \\'quoted\\''" + ignored},
+        {{"it's", "two\nlines 'quoted'"}, "",
+         "smooth_convert: ignoring argument 'it'\\''s'" + ignored +
+             "smooth_convert: ignoring argument $'two\\x0alines \\'quoted\\''" + ignored},
     };
     for (const auto &c : cases) {
         for (const bool with_input : {true, false}) {
