@@ -5,6 +5,8 @@
 #include "solve_3x3.h"
 
 #ifdef _WIN32
+#define NOMINMAX  // std::min and std::max, not the macros windows.h would define
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <fcntl.h>

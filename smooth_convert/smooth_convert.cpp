@@ -8,6 +8,8 @@
 // and "smooth2.txt" holds whole lines only, each as the complete run writes it.
 
 #ifdef _WIN32
+#define NOMINMAX  // std::min and std::max, not the macros windows.h would define
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <fcntl.h>
