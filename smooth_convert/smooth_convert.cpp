@@ -127,26 +127,15 @@ volatile std::sig_atomic_t stop_signal = 0;
 void check_stop();
 
 // ===========================================================================
-// Platform section: everything that differs between POSIX and Windows.
-// The rest of the program sees only what is declared here:
-//   FileHandle, NO_FILE    an open file, and none
-//   ErrorCode              why a call failed: errno, or a Win32 error code
-//   LINE_END               how the system's text files end a line
-//   last_error()           the reason of the call that just failed
-//   append_reason(f, err)  that reason in words, added to a diagnostic
-//   stop_name(sig)         the name of a stop signal, for the diagnostic
-//   prepare_process()      stop handlers and the standard streams
-//   end_by_stop_signal()   ends a run that was asked to stop, as asked
-//   open_input()           smooth1.txt for reading, or NO_FILE
-//   open_output(in, out, regular)
-//                          smooth2.txt for writing: opened, refused as the
-//                          input under another name or as in use by another
-//                          run, and only then emptied
-//   read_some, write_some  one read or write; -1 on failure
-//   interrupted(err)       a failure that only means "try again"
-//   cut_back(fd, length)   shortens a file
-//   close_file(fd)         false when even the close failed
-//   standard_stream(n)     standard output (1) or error (2)
+// Platform section: all that differs between POSIX and Windows.  The rest
+// of the program knows only FileHandle and NO_FILE, LINE_END (how the
+// system's text files end a line) and the functions below, each a single
+// step: open the input; open the output, refuse it as the input under
+// another name or as in use by another run, then empty it; read; write;
+// cut back; close; take and honour stop requests; and say why the call
+// that just failed did.  A blocked call cut short by a signal is tried
+// again here unless a stop was asked for; then it fails, and the caller
+// reports the stop.
 // ===========================================================================
 
 enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
@@ -154,33 +143,24 @@ enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
 #ifdef _WIN32
 
 using FileHandle = HANDLE;
-using ErrorCode = DWORD;
 const FileHandle NO_FILE = INVALID_HANDLE_VALUE;
 constexpr char LINE_END[] = "\r\n";
 
-ErrorCode last_error()
+// Reasons that POSIX also has are worded as POSIX words them, so that a
+// diagnostic reads the same everywhere; any other is the system's message.
+void append_last_reason(Failure &f)
 {
-    return GetLastError();
-}
-
-// The reasons that have a POSIX counterpart are worded as POSIX words them,
-// so that a diagnostic reads the same on every system; any other is the
-// system's own message.
-void append_reason(Failure &f, ErrorCode err)
-{
-    constexpr struct {
-        DWORD windows;
-        int posix;
-    } SAME_AS_POSIX[] = {{ERROR_FILE_NOT_FOUND, ENOENT}, {ERROR_PATH_NOT_FOUND, ENOENT},
-                         {ERROR_ACCESS_DENIED, EACCES},  {ERROR_DIRECTORY, EISDIR},
-                         {ERROR_DISK_FULL, ENOSPC},      {ERROR_HANDLE_DISK_FULL, ENOSPC},
-                         {ERROR_BROKEN_PIPE, EPIPE},     {ERROR_NO_DATA, EPIPE},
-                         {ERROR_INVALID_HANDLE, EBADF},  {ERROR_SUCCESS, EIO}};
-    for (const auto &known : SAME_AS_POSIX) {
-        if (known.windows == err) {
-            append(f, "%s", std::strerror(known.posix));
-            return;
-        }
+    const DWORD err = GetLastError();
+    const int posix = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND  ? ENOENT
+                      : err == ERROR_ACCESS_DENIED                                 ? EACCES
+                      : err == ERROR_DIRECTORY                                     ? EISDIR
+                      : err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL    ? ENOSPC
+                      : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA           ? EPIPE
+                      : err == ERROR_INVALID_HANDLE                                ? EBADF
+                                                                                   : 0;
+    if (posix != 0) {
+        append(f, "%s", std::strerror(posix));
+        return;
     }
     char text[256];
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
@@ -196,15 +176,15 @@ const char *stop_name(int sig)
     return sig == SIGINT ? "SIGINT" : "SIGBREAK";
 }
 
-// Ctrl-C and Ctrl-Break stop the run the way SIGINT does elsewhere: the
-// handler, which Windows runs on a thread of its own, only sets the flag.
+// Ctrl-C and Ctrl-Break stop the run the way SIGINT does elsewhere; Windows
+// runs the handler on a thread of its own, and it only sets the flag.
 BOOL WINAPI note_console_stop(DWORD event)
 {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        stop_signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
-        return TRUE;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
     }
-    return FALSE;
+    stop_signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+    return TRUE;
 }
 
 void prepare_process()
@@ -213,7 +193,7 @@ void prepare_process()
     (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
 }
 
-// The status a console program stopped by Ctrl-C ends with.
+// A stopped run ends with the status of a console program stopped by Ctrl-C.
 void end_by_stop_signal()
 {
     if (stop_signal != 0) {
@@ -226,11 +206,11 @@ FileHandle open_file(const char *name, DWORD access, DWORD disposition)
 {
     const HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        const DWORD attributes = GetFileAttributesA(name);
-        SetLastError(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                         ? ERROR_DIRECTORY
-                         : ERROR_ACCESS_DENIED);
+    const DWORD attributes = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED
+                                 ? GetFileAttributesA(name)
+                                 : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        SetLastError(ERROR_DIRECTORY);
     }
     return h;
 }
@@ -242,22 +222,22 @@ FileHandle open_input()
 
 Opened open_output(FileHandle in, FileHandle &out, bool &regular)
 {
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    OVERLAPPED whole_file{};
     out = open_file(OUTPUT_NAME, GENERIC_WRITE, OPEN_ALWAYS);
-    BY_HANDLE_FILE_INFORMATION in_id{};
-    BY_HANDLE_FILE_INFORMATION out_id{};
     if (out == INVALID_HANDLE_VALUE) {
         return Opened::FAILED;
     }
-    if (GetFileInformationByHandle(in, &in_id) && GetFileInformationByHandle(out, &out_id) &&
-        in_id.dwVolumeSerialNumber == out_id.dwVolumeSerialNumber &&
-        in_id.nFileIndexHigh == out_id.nFileIndexHigh && in_id.nFileIndexLow == out_id.nFileIndexLow) {
+    if (GetFileInformationByHandle(in, &a) && GetFileInformationByHandle(out, &b) &&
+        a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+        a.nFileIndexLow == b.nFileIndexLow) {
         return Opened::SAME_FILE;
     }
     regular = GetFileType(out) == FILE_TYPE_DISK;
     if (!regular) {
         return Opened::READY;
     }
-    OVERLAPPED whole_file{};
     if (!LockFileEx(out, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole_file) &&
         GetLastError() == ERROR_LOCK_VIOLATION) {
         return Opened::IN_USE;
@@ -265,28 +245,21 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     return SetEndOfFile(out) ? Opened::READY : Opened::FAILED;
 }
 
-// Reads and writes go in pieces a DWORD can count.
-constexpr std::size_t MOST_PER_CALL = 1u << 30;
-
+// -1 on failure; a pipe whose writer has gone is at its end.
 long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 {
     DWORD got = 0;
-    if (ReadFile(fd, buf, static_cast<DWORD>(std::min(n, MOST_PER_CALL)), &got, nullptr)) {
+    if (ReadFile(fd, buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, nullptr)) {
         return got;
     }
-    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe whose writer has gone is at its end
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
 long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
 {
     DWORD done = 0;
-    const bool written = WriteFile(fd, buf, static_cast<DWORD>(std::min(n, MOST_PER_CALL)), &done, nullptr);
+    const bool written = WriteFile(fd, buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &done, nullptr);
     return written ? static_cast<long long>(done) : -1;
-}
-
-bool interrupted(ErrorCode)
-{
-    return false;
 }
 
 bool cut_back(FileHandle fd, long long length)
@@ -309,18 +282,12 @@ FileHandle standard_stream(int n)
 #else  // POSIX.1-2008
 
 using FileHandle = int;
-using ErrorCode = int;
 constexpr FileHandle NO_FILE = -1;
 constexpr char LINE_END[] = "\n";
 
-ErrorCode last_error()
+void append_last_reason(Failure &f)
 {
-    return errno;
-}
-
-void append_reason(Failure &f, ErrorCode err)
-{
-    append(f, "%s", std::strerror(err != 0 ? err : EIO));
+    append(f, "%s", std::strerror(errno != 0 ? errno : EIO));
 }
 
 const char *stop_name(int sig)
@@ -337,7 +304,8 @@ extern "C" void note_stop_signal(int sig)
 // file keeps whole lines and the reason is reported, and then by the signal
 // itself (see end_by_stop_signal); one the caller ignores (under nohup)
 // stays ignored.  Blocked reads and writes are interrupted, not restarted,
-// so a stop is seen even while a FIFO waits.
+// so a stop is seen even while a FIFO waits.  A vanished reader of a FIFO
+// and a file-size limit are write errors to report, not silent deaths.
 //
 // Were one of the standard descriptors closed, the next file opened would
 // take its number, and a diagnostic meant for standard error could land in
@@ -360,8 +328,6 @@ void prepare_process()
         action.sa_flags = 0;
         (void)::sigaction(sig, &action, nullptr);
     }
-    // A vanished reader of a FIFO and a file-size limit are write errors to
-    // report, not reasons to die without a word.
     (void)std::signal(SIGPIPE, SIG_IGN);
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
@@ -398,42 +364,49 @@ FileHandle open_input()
 
 Opened open_output(FileHandle in, FileHandle &out, bool &regular)
 {
-    out = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
-    struct stat in_st {};
-    struct stat out_st {};
-    if (out < 0 || ::fstat(out, &out_st) != 0) {
-        return Opened::FAILED;
-    }
-    if (::fstat(in, &in_st) == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
-        return Opened::SAME_FILE;
-    }
-    // Devices and FIFOs cannot be emptied, nor do they need to be.
-    regular = S_ISREG(out_st.st_mode);
-    if (!regular) {
-        return Opened::READY;
-    }
+    struct stat a {};
+    struct stat b {};
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
+    out = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
+    if (out < 0 || ::fstat(out, &b) != 0) {
+        return Opened::FAILED;
+    }
+    if (::fstat(in, &a) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+        return Opened::SAME_FILE;
+    }
+    // Devices and FIFOs cannot be emptied, nor do they need to be.
+    regular = S_ISREG(b.st_mode);
+    if (!regular) {
+        return Opened::READY;
+    }
     if (::fcntl(out, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
         return Opened::IN_USE;
     }
     return ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
+// One read (into `to`) or write (from `from`), tried again when a signal
+// cuts it short, unless that signal asks the program to stop.
+long long transfer(FileHandle fd, unsigned char *to, const unsigned char *from, std::size_t n)
+{
+    for (;;) {
+        const ssize_t r = to != nullptr ? ::read(fd, to, n) : ::write(fd, from, n);
+        if (r >= 0 || errno != EINTR || stop_signal != 0) {
+            return r;
+        }
+    }
+}
+
 long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 {
-    return ::read(fd, buf, n);
+    return transfer(fd, buf, nullptr, n);
 }
 
 long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
 {
-    return ::write(fd, buf, n);
-}
-
-bool interrupted(ErrorCode err)
-{
-    return err == EINTR;
+    return transfer(fd, nullptr, buf, n);
 }
 
 bool cut_back(FileHandle fd, long long length)
@@ -535,11 +508,12 @@ long long line_at(const Input &in, std::size_t index)
     return 1 + in.lines_before + count_line_feeds(in.buf, index);
 }
 
-Failure file_failure(const char *name, ErrorCode err)
+// Why the call that just failed on file `name` did.
+Failure file_failure(const char *name)
 {
     Failure f;
     append(f, "%s: %s: ", PROGRAM, name);
-    append_reason(f, err);
+    append_last_reason(f);
     f.output_failed = name == OUTPUT_NAME;
     return f;
 }
@@ -570,13 +544,11 @@ bool refill(Input &in)
         in.mark -= in.mark != NO_MARK ? keep_from : 0;
     }
     const std::size_t want = std::min(CHUNK_BYTES, BUFFER_BYTES - in.len);
-    long long got = 0;
-    do {
-        check_stop();
-        got = read_some(in.fd, in.buf + in.len, want);
-    } while (got < 0 && interrupted(last_error()));
+    check_stop();
+    const long long got = read_some(in.fd, in.buf + in.len, want);
     if (got < 0) {
-        throw file_failure(INPUT_NAME, last_error());
+        check_stop();  // a read cut short by a stop
+        throw file_failure(INPUT_NAME);
     }
     in.at_eof = got == 0;
     in.len += static_cast<std::size_t>(got);
@@ -759,11 +731,6 @@ void drain(Output &out)
             check_stop();
         }
         const long long r = write_some(out.fd, out.buf + out.sent, out.len - out.sent);
-        const ErrorCode err = r < 0 ? last_error() : 0;
-        if (r < 0 && interrupted(err)) {
-            check_stop();
-            continue;
-        }
         if (r <= 0) {
             // The whole lines that did reach the file are kept.
             for (std::size_t q = out.sent; q > 0; --q) {
@@ -772,7 +739,8 @@ void drain(Output &out)
                     break;
                 }
             }
-            throw file_failure(OUTPUT_NAME, err);
+            check_stop();  // a write cut short by a stop
+            throw file_failure(OUTPUT_NAME);
         }
         out.written += r;
         out.sent += static_cast<std::size_t>(r);
@@ -1137,17 +1105,15 @@ void convert(Input &in, Output &out)
     drain(out);
 }
 
-// Writes all of `text` to standard output or error; false, with
-// last_error() telling why, when it could not.
+// Writes all of `text` to standard output or error; false when a write
+// failed (file_failure then tells why).
 bool write_all(int stream, const char *text, std::size_t n)
 {
-    while (n > 0) {
-        const long long r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
-        if (r <= 0 && !(r < 0 && interrupted(last_error()))) {
+    for (long long r = 0; n > 0; text += r, n -= static_cast<std::size_t>(r)) {
+        r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
+        if (r <= 0) {
             return false;
         }
-        text += std::max(r, 0LL);
-        n -= static_cast<std::size_t>(std::max(r, 0LL));
     }
     return true;
 }
@@ -1169,7 +1135,7 @@ int take_arguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
             const char *text = argv[i][2] == 'h' ? HELP : "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
-            return write_all(1, text, std::strlen(text)) ? 0 : report(file_failure("write error", last_error()));
+            return write_all(1, text, std::strlen(text)) ? 0 : report(file_failure("write error"));
         }
     }
     for (int i = 1; i < argc; ++i) {
@@ -1205,7 +1171,7 @@ int finish(Output &out, Failure failure, bool failed)
     out.fd = NO_FILE;
     if (!close_file(fd) && !failure.output_failed) {
         failed = true;
-        failure = file_failure(OUTPUT_NAME, last_error());
+        failure = file_failure(OUTPUT_NAME);
     }
     return failed ? report(failure) : 0;
 }
@@ -1213,23 +1179,16 @@ int finish(Output &out, Failure failure, bool failed)
 // Opens "smooth2.txt" (see open_output), or says why it may not be written.
 void open_checked_output(const Input &in, Output &out)
 {
-    switch (open_output(in.fd, out.fd, out.regular)) {
-    case Opened::READY:
-        return;
-    case Opened::SAME_FILE: {
+    const Opened opened = open_output(in.fd, out.fd, out.regular);
+    if (opened == Opened::FAILED) {
+        throw file_failure(OUTPUT_NAME);
+    }
+    if (opened != Opened::READY) {
         Failure f = program_failure(OUTPUT_NAME);
-        append(f, ": is the same file as %s", INPUT_NAME);
+        opened == Opened::SAME_FILE ? append(f, ": is the same file as %s", INPUT_NAME)
+                                    : append(f, ": in use by another run");
         throw f;
     }
-    case Opened::IN_USE: {
-        Failure f = program_failure(OUTPUT_NAME);
-        append(f, ": in use by another run");
-        throw f;
-    }
-    case Opened::FAILED:
-        break;
-    }
-    throw file_failure(OUTPUT_NAME, last_error());
 }
 
 }  // namespace
@@ -1254,7 +1213,7 @@ int main(int argc, char **argv)
     try {
         in.fd = open_input();
         if (in.fd == NO_FILE) {
-            throw file_failure(INPUT_NAME, last_error());
+            throw file_failure(INPUT_NAME);
         }
         // Read the first chunk before the output is opened, so that an
         // input that opens but cannot be read (a directory, say) leaves
