@@ -132,15 +132,16 @@ void describe(ErrorCode err, char *text, std::size_t size)
                         : err == ERROR_INVALID_HANDLE                          ? "Bad file descriptor"
                         : err == ERROR_SUCCESS                                 ? "Input/output error"
                                                                                : nullptr;
-    DWORD n = posix != nullptr ? 0
-                               : FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                                err, 0, text, static_cast<DWORD>(size), nullptr);
+    if (posix != nullptr) {
+        (void)std::snprintf(text, size, "%s", posix);
+        return;
+    }
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
+                             static_cast<DWORD>(size), nullptr);
     while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
         text[--n] = '\0';
     }
-    if (posix != nullptr) {
-        (void)std::snprintf(text, size, "%s", posix);
-    } else if (n == 0) {
+    if (n == 0) {
         (void)std::snprintf(text, size, "Windows error %lu", err);
     }
 }

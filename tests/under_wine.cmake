@@ -14,14 +14,16 @@ ExternalProject_Add(host_tests
   BUILD_ALWAYS ON
   DEPENDS integral_table smooth_convert smooth_convert_tiny_chunks)
 
-# Stand-ins that run each .exe through the emulator, as the suites expect a
-# program they can start.
+# Stand-ins that run each .exe through the emulator, as the suites (and the
+# bench's runner, see the README) expect a program they can start.
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
 set(wine_environment WINEDEBUG=-all WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix NUMTOOLS_TEST_CRLF=1)
-foreach(program integral_table smooth_convert smooth_convert_tiny_chunks)
+foreach(program integral_table smooth_convert smooth_convert_tiny_chunks smooth_convert_baseline smooth_convert_floor)
   file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/wine/${program}
     CONTENT "#!/bin/sh\nexec ${emulator} '$<TARGET_FILE:${program}>' \"$@\"\n"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
+foreach(program integral_table smooth_convert smooth_convert_tiny_chunks)
   string(TOUPPER ${program} variable)
   string(REPLACE SMOOTH_CONVERT_TINY_CHUNKS SMOOTH_CONVERT_TINY variable ${variable})
   list(APPEND wine_environment NUMTOOLS_TEST_${variable}=${PROJECT_BINARY_DIR}/wine/${program})
