@@ -330,6 +330,14 @@ FloatArray allocate_array()
     return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
 }
 
+// Nothing more can be done if even standard error fails.
+void to_standard_error(const char *line, std::size_t n)
+{
+    std::size_t done = 0;
+    ErrorCode ignored = 0;
+    (void)write_all(2, line, n, done, ignored);
+}
+
 // Says on standard error what went wrong, in one line; returns the status
 // the run then ends with.
 int fail(const char *what, const char *reason = nullptr)
@@ -337,9 +345,7 @@ int fail(const char *what, const char *reason = nullptr)
     char line[512];
     const int n = std::snprintf(line, sizeof line, "integral_table: %s%s%s\n", what, reason != nullptr ? ": " : "",
                                 reason != nullptr ? reason : "");
-    std::size_t done = 0;
-    ErrorCode ignored = 0;  // nothing more can be done if even standard error fails
-    (void)write_all(2, line, std::min(static_cast<std::size_t>(std::max(n, 0)), sizeof line - 1), done, ignored);
+    to_standard_error(line, std::min(static_cast<std::size_t>(std::max(n, 0)), sizeof line - 1));
     return 1;
 }
 
@@ -381,9 +387,7 @@ void warn_ignored(const char *argument)
         }
     }
     put("': the program reads nothing and always writes its report to standard output\n");
-    std::size_t done = 0;
-    ErrorCode ignored = 0;  // nothing more can be done if even standard error fails
-    (void)write_all(2, line, n, done, ignored);
+    to_standard_error(line, n);
 }
 
 // --help and --version answer and end the run.  Any other argument changes

@@ -4,12 +4,12 @@
 //     that one and every later one; each failure injected adds one byte to
 //     the file FAIL_ALLOC_LOG, if set, so that a test can tell a run that
 //     met a failure from one the preload never touched;
-//   FAIL_CLOSE_OF=NAME makes closing a file whose path ends in /NAME report
-//     an I/O error (after really closing it, as a failing NFS close does).
+//   FAIL_CLOSE_OF=NAME makes close() of a file whose path ends in /NAME
+//     report an I/O error (after really closing it, as a failing NFS close
+//     does).
 // Uses glibc's own entry points underneath; the programs allocate through
 // malloc alone (operator new included).
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -96,15 +96,4 @@ int close(int fd)
     return static_cast<int>(r);
 }
 
-int fclose(std::FILE *f)
-{
-    static const auto real = reinterpret_cast<int (*)(std::FILE *)>(::dlsym(RTLD_NEXT, "fclose"));
-    const bool fail = close_fails(fileno(f));
-    const int r = real(f);
-    if (fail) {
-        errno = EIO;
-        return EOF;
-    }
-    return r;
-}
 }

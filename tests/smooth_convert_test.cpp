@@ -327,19 +327,31 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
     }
 }
 
-// Starts the converter in `dir` as a child of this process, standard error
-// going to dir/stderr, with SIGHUP ignored as under nohup when asked.
-pid_t spawn(const std::string &program, const fs::path &dir, bool nohup = false)
+struct Spawned {
+    pid_t pid = -1;
+    int fd = -1;  // this end of the FIFO
+};
+
+// Makes `fifo` (smooth1.txt or smooth2.txt) in `dir` a FIFO, starts the
+// converter there as a child of this process, standard error going to
+// dir/stderr and SIGHUP ignored as under nohup when asked, and opens this
+// end of the FIFO, which returns once the converter has opened the other.
+Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const char *fifo, bool nohup = false)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
+    Spawned child;
+    if (mkfifo((dir / fifo).c_str(), 0600) != 0) {
+        return child;
+    }
+    child.pid = fork();
+    if (child.pid == 0) {
         (void)std::signal(SIGHUP, nohup ? SIG_IGN : SIG_DFL);
         if (chdir(dir.c_str()) == 0 && std::freopen("stderr", "w", stderr) != nullptr) {
             execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
         }
         _exit(127);
     }
-    return pid;
+    child.fd = open((dir / fifo).c_str(), std::string(fifo) == "smooth1.txt" ? O_WRONLY : O_RDONLY);
+    return child;
 }
 
 // The child's exit status, or 128 + the signal that ended it; -1 when it
@@ -378,9 +390,8 @@ TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
     for (const bool checked_only : {false, true}) {
         for (const auto &c : cases) {
             testutil::TempDir dir;
-            ASSERT_EQ(mkfifo((dir.path() / "smooth1.txt").c_str(), 0600), 0);
-            const pid_t pid = spawn(CONVERTER, dir.path());
-            const int fd = open((dir.path() / "smooth1.txt").c_str(), O_WRONLY);
+            const auto [pid, fd] = spawn_on_fifo(CONVERTER, dir.path(), "smooth1.txt");
+            ASSERT_GE(fd, 0);
             const std::string block(1 << 20, c.fill);
             const std::string head = (checked_only ? "S 2049 a b\n" + full_output : "S 1 a b\n") + "900 1 2 " + c.before;
             bool fed = write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size());
@@ -621,9 +632,8 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
                  {SIGHUP, "SIGHUP under nohup", true}};
     for (const auto &c : cases) {
         testutil::TempDir dir;
-        ASSERT_EQ(mkfifo((dir.path() / "smooth1.txt").c_str(), 0600), 0);
-        const pid_t pid = spawn(GetParam(), dir.path(), c.nohup);
-        const int fd = open((dir.path() / "smooth1.txt").c_str(), O_WRONLY);
+        const auto [pid, fd] = spawn_on_fifo(GetParam(), dir.path(), "smooth1.txt", c.nohup);
+        ASSERT_GE(fd, 0);
         ASSERT_EQ(write(fd, all.data(), cut), static_cast<ssize_t>(cut));
         // The converter has taken it all, and has begun to convert it.
         wait_until([&] { return unread(fd) == 0 && fs::exists(dir.path() / "smooth2.txt"); });
@@ -668,9 +678,8 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
     for (const auto &c : cases) {
         testutil::TempDir dir;
         testutil::write_file(dir.path() / "smooth1.txt", input);
-        ASSERT_EQ(mkfifo((dir.path() / "smooth2.txt").c_str(), 0600), 0);
-        const pid_t pid = spawn(GetParam(), dir.path());
-        const int fd = open((dir.path() / "smooth2.txt").c_str(), O_RDONLY);
+        const auto [pid, fd] = spawn_on_fifo(GetParam(), dir.path(), "smooth2.txt");
+        ASSERT_GE(fd, 0);
         std::string got(c.read_first, '\0');
         for (std::size_t n = 0; n < got.size();) {
             const ssize_t r = read(fd, got.data() + n, got.size() - n);
