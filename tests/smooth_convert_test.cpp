@@ -390,7 +390,9 @@ TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
     for (const bool checked_only : {false, true}) {
         for (const auto &c : cases) {
             testutil::TempDir dir;
-            const auto [pid, fd] = spawn_on_fifo(CONVERTER, dir.path(), "smooth1.txt");
+            const Spawned child = spawn_on_fifo(CONVERTER, dir.path(), "smooth1.txt");
+            const pid_t pid = child.pid;
+            const int fd = child.fd;
             ASSERT_GE(fd, 0);
             const std::string block(1 << 20, c.fill);
             const std::string head = (checked_only ? "S 2049 a b\n" + full_output : "S 1 a b\n") + "900 1 2 " + c.before;
@@ -632,7 +634,9 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
                  {SIGHUP, "SIGHUP under nohup", true}};
     for (const auto &c : cases) {
         testutil::TempDir dir;
-        const auto [pid, fd] = spawn_on_fifo(GetParam(), dir.path(), "smooth1.txt", c.nohup);
+        const Spawned child = spawn_on_fifo(GetParam(), dir.path(), "smooth1.txt", c.nohup);
+        const pid_t pid = child.pid;
+        const int fd = child.fd;
         ASSERT_GE(fd, 0);
         ASSERT_EQ(write(fd, all.data(), cut), static_cast<ssize_t>(cut));
         // The converter has taken it all, and has begun to convert it.
@@ -678,7 +682,9 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
     for (const auto &c : cases) {
         testutil::TempDir dir;
         testutil::write_file(dir.path() / "smooth1.txt", input);
-        const auto [pid, fd] = spawn_on_fifo(GetParam(), dir.path(), "smooth2.txt");
+        const Spawned child = spawn_on_fifo(GetParam(), dir.path(), "smooth2.txt");
+        const pid_t pid = child.pid;
+        const int fd = child.fd;
         ASSERT_GE(fd, 0);
         std::string got(c.read_first, '\0');
         for (std::size_t n = 0; n < got.size();) {
