@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,17 +30,19 @@
 
 namespace {
 
-constexpr const char *HELP =
-    "Usage: integral_table [--help] [--version]\n"
-    "Samples sin(t)/t at 256 points from -15 to 15, fits a parabola a*t^2 + b*t + c\n"
-    "through the first three, and writes to standard output an empty line, the\n"
-    "line \" a,b,c = a b c\", another empty line, and one row per sample: index,\n"
-    "t, sin(t)/t, the cubic 64t^2 - (80/3)t^3 and the running integral from -15,\n"
-    "six decimals each.\n"
-    "Reads nothing; arguments other than the two options are ignored, with a\n"
-    "warning.  Exit status: 0 when the whole report was written; 1 otherwise,\n"
-    "with one line on standard error saying why.\n"
-    "Full documentation: man integral_table\n";
+// Contents
+//   Report         the samples, the fit and the text of the report
+//   Failures       one line on standard error, quoting an argument
+//   Platform       everything that differs between POSIX and Windows
+//   Writing        the report out, and what a failed write leaves
+//   Arguments      --help, --version, and a warning for any other
+//   main           the run, in order
+
+constexpr const char *PROGRAM = "integral_table";
+
+// {==========================================================================
+// Report: the samples, the fit and the text of the report
+// ===========================================================================
 
 constexpr int SAMPLE_COUNT = 256;
 constexpr int ARRAY_CAPACITY = 2048;
@@ -82,13 +85,74 @@ struct Report {
     std::size_t len = 0;
 };
 
-void print_row(Report &report, int i, float x, float y, double integral)
+void append_row(Report &report, int i, float x, float y, double integral)
 {
     const int n = std::snprintf(report.text + report.len, REPORT_BYTES - report.len,
                                 " %d  %f  %f  %f  %f\n", i, static_cast<double>(x), static_cast<double>(y),
                                 reference_cubic(x), integral);
     report.len = std::min(report.len + static_cast<std::size_t>(std::max(n, 0)), REPORT_BYTES - 1);
 }
+
+// }==========================================================================
+
+// {==========================================================================
+// Failures: one line on standard error, built in place, so that saying
+// what went wrong needs no memory that may have run out
+// ===========================================================================
+
+struct Failure {
+    char text[512] = {};
+    std::size_t len = 0;
+};
+
+// Adds formatted text to the diagnostic; what does not fit is dropped.
+// vsnprintf needs no heap for these plain conversions, and no locale
+// touches them.
+[[gnu::format(printf, 2, 3)]] void append(Failure &f, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(f.text + f.len, sizeof f.text - 1 - f.len, format, args);
+    va_end(args);
+    f.len = std::min(f.len + static_cast<std::size_t>(std::max(n, 0)), sizeof f.text - 2);
+}
+
+Failure program_failure(const char *what)
+{
+    Failure f;
+    append(f, "%s: %s", PROGRAM, what);
+    return f;
+}
+
+// Arguments are quoted up to this many bytes; past it, "..." says so.
+constexpr std::size_t QUOTE_LIMIT = 40;
+
+inline bool is_shown(char c)
+{
+    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f;
+}
+
+// An argument quoted so that the shell would read it back: in single quotes
+// with a quote written '\'' or, when it holds a byte a terminal cannot show,
+// in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
+// QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
+void append_argument(Failure &out, const char *argument)
+{
+    const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
+    const bool plain = std::all_of(argument, argument + n, is_shown);
+    append(out, plain ? "'" : "$'");
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(argument[i]);
+        if (plain) {
+            append(out, c == '\'' ? "'\\''" : "%c", c);
+        } else {
+            append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+        }
+    }
+    append(out, argument[n] != '\0' ? "'..." : "'");
+}
+
+// }==========================================================================
 
 // Where standard output is a regular file written from a known place (not
 // appended to), the offset the report starts at and the file's length
@@ -98,79 +162,76 @@ struct Placement {
     long long length = 0;
 };
 
-// ===========================================================================
-// Platform section: everything that differs between POSIX and Windows.
-// The rest of the program sees only what is declared here:
-//   ErrorCode              why a call failed: errno, or a Win32 error code
-//   last_error()           the reason of the call that just failed
-//   describe(err, ...)     that reason in words
-//   prepare_process()      what a run needs set before it writes
-//   write_some(stream, ...) one write to standard output (1) or error (2)
-//   interrupted(err)       a failure that only means "try again"
-//   placement_of_output()  see Placement
-//   cut_back(at, end)      see below
-//   close_output()         false when even closing standard output failed
-//   to_system_text(...)    LF-ended text as the system's text files end lines
+// {==========================================================================
+// Platform: everything that differs between POSIX and Windows.  The rest
+// of the program sees only what is declared here:
+//   FileHandle, standard_stream(n)   standard output (1) or error (2)
+//   ErrorCode, last_error()          why the call that just failed did
+//   append_reason(failure, err)      that reason in words
+//   DOCUMENTATION                    where --help sends the reader
+//   prepare_process()                what a run needs set before it writes
+//   write_some(fd, ...)              one write, tried again if a signal cut it short
+//   placement_of_output()            see Placement
+//   cut_back(at, end)                see write_report
+//   close_output()                   false when even closing standard output failed
+//   to_system_text(...)              LF-ended text as the system's text files end lines
 // ===========================================================================
 
 #ifdef _WIN32
 
+using FileHandle = HANDLE;
 using ErrorCode = DWORD;
+#define DOCUMENTATION "README.md, beside integral_table.exe"
+
+FileHandle standard_stream(int n)
+{
+    return GetStdHandle(n == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
 
 ErrorCode last_error()
 {
     return GetLastError();
 }
 
-// The reasons that have a POSIX counterpart are worded as POSIX words them,
-// so that a diagnostic reads the same on every system; any other is the
-// system's own message.
-void describe(ErrorCode err, char *text, std::size_t size)
+// Reasons that POSIX also has are worded as POSIX words them, so that a
+// diagnostic reads the same everywhere; any other is the system's message.
+void append_reason(Failure &f, ErrorCode err)
 {
-    const char *posix = err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL ? "No space left on device"
-                        : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA   ? "Broken pipe"
-                        : err == ERROR_INVALID_HANDLE                          ? "Bad file descriptor"
-                        : err == ERROR_SUCCESS                                 ? "Input/output error"
-                                                                               : nullptr;
-    if (posix != nullptr) {
-        (void)std::snprintf(text, size, "%s", posix);
+    const int posix = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? ENOENT
+                      : err == ERROR_ACCESS_DENIED                               ? EACCES
+                      : err == ERROR_DIRECTORY                                   ? EISDIR
+                      : err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL  ? ENOSPC
+                      : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA || err == ERROR_PIPE_NOT_CONNECTED ? EPIPE
+                      : err == ERROR_INVALID_HANDLE                              ? EBADF
+                      : err == ERROR_SUCCESS                                     ? EIO
+                                                                                 : 0;
+    if (posix != 0) {
+        append(f, "%s", std::strerror(posix));
         return;
     }
+    char text[256];
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
-                             static_cast<DWORD>(size), nullptr);
+                             sizeof text, nullptr);
     while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
-        text[--n] = '\0';
+        --n;
     }
-    if (n == 0) {
-        (void)std::snprintf(text, size, "Windows error %lu", err);
-    }
+    n > 0 ? append(f, "%.*s", static_cast<int>(n), text) : append(f, "Windows error %lu", err);
 }
 
 void prepare_process()
 {
 }
 
-HANDLE standard_handle(int stream)
-{
-    return GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-}
-
-long long write_some(int stream, const char *text, std::size_t n)
+long long write_some(FileHandle fd, const char *text, std::size_t n)
 {
     DWORD done = 0;
-    const bool written =
-        WriteFile(standard_handle(stream), text, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &done, nullptr);
+    const bool written = WriteFile(fd, text, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &done, nullptr);
     return written ? static_cast<long long>(done) : -1;
-}
-
-bool interrupted(ErrorCode)
-{
-    return false;
 }
 
 Placement placement_of_output()
 {
-    const HANDLE out = standard_handle(1);
+    const HANDLE out = standard_stream(1);
     LARGE_INTEGER here{};
     LARGE_INTEGER size{};
     if (GetFileType(out) != FILE_TYPE_DISK || !SetFilePointerEx(out, LARGE_INTEGER{}, &here, FILE_CURRENT) ||
@@ -182,7 +243,7 @@ Placement placement_of_output()
 
 void cut_back(const Placement &at, long long end)
 {
-    const HANDLE out = standard_handle(1);
+    const HANDLE out = standard_stream(1);
     LARGE_INTEGER size{};
     LARGE_INTEGER keep{};
     keep.QuadPart = std::max(end, at.length);
@@ -195,7 +256,7 @@ void cut_back(const Placement &at, long long end)
 
 bool close_output()
 {
-    return CloseHandle(standard_handle(1)) != 0;
+    return CloseHandle(standard_stream(1)) != 0;
 }
 
 // Each line feed becomes CR LF, working from the end so that the text can
@@ -217,35 +278,46 @@ std::size_t to_system_text(char *text, std::size_t len, std::size_t capacity)
 
 #else  // POSIX.1-2008
 
+using FileHandle = int;
 using ErrorCode = int;
+#define DOCUMENTATION "man integral_table"
+
+FileHandle standard_stream(int n)
+{
+    return n;
+}
 
 ErrorCode last_error()
 {
     return errno;
 }
 
-void describe(ErrorCode err, char *text, std::size_t size)
+void append_reason(Failure &f, ErrorCode err)
 {
-    (void)std::snprintf(text, size, "%s", std::strerror(err != 0 ? err : EIO));
+    append(f, "%s", std::strerror(err != 0 ? err : EIO));
 }
 
 // A reader that stops reading (integral_table | head -1) ends the run
-// quietly through the default action, whatever the caller left set; a
-// file-size limit is a write error to report, not a silent death.
+// quietly through the default action, whatever the caller left set or
+// blocked; a file-size limit is a write error to report, not a silent death.
 void prepare_process()
 {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    (void)::sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
     (void)std::signal(SIGPIPE, SIG_DFL);
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-long long write_some(int stream, const char *text, std::size_t n)
+long long write_some(FileHandle fd, const char *text, std::size_t n)
 {
-    return ::write(stream, text, n);
-}
-
-bool interrupted(ErrorCode err)
-{
-    return err == EINTR;
+    for (;;) {
+        const ssize_t r = ::write(fd, text, n);
+        if (r >= 0 || errno != EINTR) {
+            return r;
+        }
+    }
 }
 
 Placement placement_of_output()
@@ -279,29 +351,50 @@ std::size_t to_system_text(char *, std::size_t len, std::size_t)
 }
 
 #endif
-// ===========================================================================
-// End of the platform section.
+// }==========================================================================
+
+// {==========================================================================
+// Writing: the report out, and what a failed write leaves
 // ===========================================================================
 
-// Writes all of `text`; false when a write failed, with `err` its reason
-// and `done` how much went out.
+// Writes all of `text` to standard output or error; false when a write
+// failed, with `err` its reason and `done` how much went out.
 bool write_all(int stream, const char *text, std::size_t len, std::size_t &done, ErrorCode &err)
 {
     for (done = 0; done < len;) {
-        const long long r = write_some(stream, text + done, len - done);
-        err = r < 0 ? last_error() : 0;
-        if (r > 0) {
-            done += static_cast<std::size_t>(r);
-        } else if (!interrupted(err)) {
+        const long long r = write_some(standard_stream(stream), text + done, len - done);
+        if (r <= 0) {
+            err = r < 0 ? last_error() : 0;
             return false;
         }
+        done += static_cast<std::size_t>(r);
     }
     return true;
 }
 
+// Nothing more can be done if even standard error fails.
+void report(Failure failure)
+{
+    failure.text[failure.len] = '\n';  // append leaves room for it
+    std::size_t done = 0;
+    ErrorCode ignored = 0;
+    (void)write_all(2, failure.text, failure.len + 1, done, ignored);
+}
+
+// Reports a failed write; returns the status the run then ends with.
+int write_error(ErrorCode err)
+{
+    Failure f = program_failure("write error: ");
+    append_reason(f, err);
+    report(f);
+    return 1;
+}
+
 // Writes the report to standard output; false, with the reason of the write
 // that failed, when it could not.  After a failure only the report's whole
-// lines are kept where that can be done (see cut_back).
+// lines are kept where that can be done: the part of a line past the file's
+// length at start is cut off, and the offset goes to the end of the last
+// whole line, so that whoever writes next goes on from there.
 bool write_report(const Report &report, const Placement &at, ErrorCode &err)
 {
     std::size_t done = 0;
@@ -317,82 +410,29 @@ bool write_report(const Report &report, const Placement &at, ErrorCode &err)
     return false;
 }
 
-struct FreeMemory {
-    void operator()(void *p) const { std::free(p); }
-};
-using FloatArray = std::unique_ptr<float[], FreeMemory>;
-using TextBuffer = std::unique_ptr<char[], FreeMemory>;
+// }==========================================================================
 
-// malloc rather than new: a failure must not go through the exception
-// machinery, which needs memory of its own.
-FloatArray allocate_array()
-{
-    return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
-}
+// {==========================================================================
+// Arguments: --help, --version, and a warning for any other
+// ===========================================================================
 
-// Nothing more can be done if even standard error fails.
-void to_standard_error(const char *line, std::size_t n)
-{
-    std::size_t done = 0;
-    ErrorCode ignored = 0;
-    (void)write_all(2, line, n, done, ignored);
-}
+constexpr const char *HELP =
+    "Usage: integral_table [--help] [--version]\n"
+    "Samples sin(t)/t at 256 points from -15 to 15, fits a parabola a*t^2 + b*t + c\n"
+    "through the first three, and writes to standard output an empty line, the\n"
+    "line \" a,b,c = a b c\", another empty line, and one row per sample: index,\n"
+    "t, sin(t)/t, the cubic 64t^2 - (80/3)t^3 and the running integral from -15,\n"
+    "six decimals each.\n"
+    "Reads nothing; arguments other than the two options are ignored, with a\n"
+    "warning.  Exit status: 0 when the whole report was written; 1 otherwise,\n"
+    "with one line on standard error saying why; a reader that stops reading\n"
+    "ends the run by SIGPIPE.\n"
+    "Full documentation: " DOCUMENTATION "\n";
 
-// Says on standard error what went wrong, in one line; returns the status
-// the run then ends with.
-int fail(const char *what, const char *reason = nullptr)
-{
-    char line[512];
-    const int n = std::snprintf(line, sizeof line, "integral_table: %s%s%s\n", what, reason != nullptr ? ": " : "",
-                                reason != nullptr ? reason : "");
-    to_standard_error(line, std::min(static_cast<std::size_t>(std::max(n, 0)), sizeof line - 1));
-    return 1;
-}
-
-int write_error(ErrorCode err)
-{
-    char reason[256];
-    describe(err, reason, sizeof reason);
-    return fail("write error", reason);
-}
-
-// Warns that an argument is ignored, in one line whatever it holds, and
-// quoted so that the shell would read it back: in single quotes with a quote
-// written '\'' or, when it holds a byte a terminal cannot show, in the $'...'
-// form of bash, ksh and zsh, with \xNN for such a byte.  A very long
-// argument is cut short.
-void warn_ignored(const char *argument)
-{
-    char line[512];
-    std::size_t n = 0;
-    const auto put = [&](const char *text) {
-        for (; *text != '\0' && n < sizeof line; ++text) {
-            line[n++] = *text;
-        }
-    };
-    const auto shown = [](char c) { return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f; };
-    const bool plain = std::all_of(argument, argument + std::strlen(argument), shown);
-    put(plain ? "integral_table: ignoring argument '" : "integral_table: ignoring argument $'");
-    for (const char *p = argument; *p != '\0' && n < 400; ++p) {
-        char piece[5] = {*p};
-        if (!shown(*p)) {
-            (void)std::snprintf(piece, sizeof piece, "\\x%02x", static_cast<unsigned char>(*p));
-        }
-        if (*p == '\'') {
-            put(plain ? "'\\''" : "\\'");
-        } else if (*p == '\\' && !plain) {
-            put("\\\\");
-        } else {
-            put(piece);
-        }
-    }
-    put("': the program reads nothing and always writes its report to standard output\n");
-    to_standard_error(line, n);
-}
-
-// --help and --version answer and end the run.  Any other argument changes
-// nothing (callers may rely on that), but is named on standard error.
-// Returns the exit status when the run ends here, or -1.
+// --help and --version answer and end the run, and then other arguments go
+// unremarked.  Otherwise any argument changes nothing (callers may rely on
+// that), but is named on standard error.  Returns the exit status when the
+// run ends here, or -1.
 int take_arguments(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -404,9 +444,27 @@ int take_arguments(int argc, char **argv)
         }
     }
     for (int i = 1; i < argc; ++i) {
-        warn_ignored(argv[i]);
+        Failure warning = program_failure("ignoring argument ");
+        append_argument(warning, argv[i]);
+        append(warning, ": the program reads nothing and always writes its report to standard output");
+        report(warning);
     }
     return -1;
+}
+
+// }==========================================================================
+
+struct FreeMemory {
+    void operator()(void *p) const { std::free(p); }
+};
+using FloatArray = std::unique_ptr<float[], FreeMemory>;
+using TextBuffer = std::unique_ptr<char[], FreeMemory>;
+
+// malloc rather than new, so that running out of memory is a null pointer
+// to report rather than an exception to catch.
+FloatArray allocate_array()
+{
+    return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
 }
 
 }  // namespace
@@ -423,7 +481,8 @@ int main(int argc, char **argv)
     FloatArray integral_array = allocate_array();
     TextBuffer report_text(static_cast<char *>(std::malloc(REPORT_BYTES)));
     if (!x_array || !y_array || !integral_array || !report_text) {
-        return fail("out of memory");
+        report(program_failure("out of memory"));
+        return 1;
     }
     float *const x = x_array.get();
     float *const y = y_array.get();
@@ -456,13 +515,20 @@ int main(int argc, char **argv)
     // The solver's message, if any, goes out ahead of the report.
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        return fail("write error", std::strerror(errno != 0 ? errno : EIO));
+        Failure f = program_failure("write error: ");
+        append(f, "%s", std::strerror(errno != 0 ? errno : EIO));
+        report(f);
+        return 1;
     }
 
-    Report report{report_text.get()};
-    report.len = static_cast<std::size_t>(
-        std::snprintf(report.text, REPORT_BYTES, "\n a,b,c = %f %f %f\n\n", a, b, c));
+    Report table{report_text.get()};
+    table.len = static_cast<std::size_t>(
+        std::snprintf(table.text, REPORT_BYTES, "\n a,b,c = %f %f %f\n\n", a, b, c));
 
+    // Why floats among doubles: the samples and the running integrals live
+    // in single-precision arrays, and I0 and I1 are rounded to single
+    // precision while I2 is not, while every operation is done in double.
+    // The printed digits depend on each of those choices, so each is kept.
     const float i0 = static_cast<float>(antiderivative(x[0], a, b, c));
     const float i1 = static_cast<float>(antiderivative(x[1], a, b, c));
     const double i2 = antiderivative(x[2], a, b, c);
@@ -471,14 +537,14 @@ int main(int argc, char **argv)
     integral[2] = static_cast<float>((i2 - static_cast<double>(i1)) + static_cast<double>(integral[1]));
 
     for (int i = 0; i < 3; ++i) {
-        print_row(report, i, x[i], y[i], integral[i]);
+        append_row(table, i, x[i], y[i], integral[i]);
     }
     for (int i = 3; i < SAMPLE_COUNT; ++i) {
         // The whole prefix is integrated again for every row: panels are
         // paired from the first sample, so row i is not row i-1 plus a term.
         const double v = integrate_uneven(i + 1, x, y);
         integral[i] = static_cast<float>(v);
-        print_row(report, i, x[i], y[i], v);
+        append_row(table, i, x[i], y[i], v);
     }
 
     x_array.reset();
@@ -487,9 +553,9 @@ int main(int argc, char **argv)
 
     // A report cut short by a full disk or a size limit must not pass for
     // a complete one.  It goes out as the system's text files are written.
-    report.len = to_system_text(report.text, report.len, REPORT_BYTES);
+    table.len = to_system_text(table.text, table.len, REPORT_BYTES);
     ErrorCode err = 0;
-    if (!write_report(report, placement_of_output(), err)) {
+    if (!write_report(table, placement_of_output(), err)) {
         return write_error(err);
     }
     if (!close_output()) {

@@ -16,9 +16,15 @@ double integrate_uneven(int n, const float x[], const float y[])
         const double y0 = y[i];
         const double y1 = y[i + 1];
         const double y2 = y[i + 2];
-        // Simpson's rule for unequal spacing, arranged so that it divides
-        // once by h0 and once by h1; the exact order of operations fixes the
-        // printed digits, so it is kept as is.
+        // Simpson's rule for unequal spacing over [x[i], x[i+2]], with
+        // H = h0 + h1:
+        //   H/6 * ((2 - h1/h0) y0 + H^2/(h0 h1) y1 + (2 - h0/h1) y2),
+        // the parabola through the three points integrated exactly (see
+        // "Composite Simpson's rule for irregularly spaced data" in the
+        // Wikipedia article "Simpson's rule"), arranged here as
+        //   (y0 (2 h0 - h1) + (y1 H^2 + y2 (2 h1 - h0) h0) / h1) * H / (6 h0)
+        // so that it divides once by h0 and once by h1.  The exact order of
+        // operations fixes the printed digits, so it is kept as is.
         const double u = y0 * (2.0 * h0 - h1) + (y1 * h * h + y2 * (2.0 * h1 - h0) * h0) / h1;
         sum += u * h / (6.0 * h0);
     }

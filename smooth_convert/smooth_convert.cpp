@@ -64,15 +64,6 @@ constexpr std::size_t BUFFER_BYTES = CHUNK_BYTES + ITEM_KEEP + HISTORY;
 // Output held before it is written: a whole number of lines at a time.
 constexpr std::size_t OUTPUT_BYTES = 65536;
 
-constexpr const char *HELP =
-    "Usage: smooth_convert [--help] [--version]\n"
-    "Reads smooth1.txt in the current directory and writes smooth2.txt beside it:\n"
-    "the header's four items one to a line (the count at most 2048), then for each\n"
-    "record c1 c2 c3 c4 with x = c1 * 0.2 - 360 >= -200 the line \"x y\" with\n"
-    "y = c2 * 1e-6, six decimals each, at most 2048 lines.  Other arguments are\n"
-    "ignored, with a warning.  Exit status: 0 when every record was read and every\n"
-    "line written; 1 otherwise, with one line on standard error saying why.\n"
-    "Full documentation: man smooth_convert\n";
 
 constexpr std::size_t NO_MARK = static_cast<std::size_t>(-1);
 constexpr int END = -1;
@@ -124,8 +115,6 @@ Failure program_failure(const char *what)
 // tell the rest of the program nothing but through a flag like this one.
 volatile std::sig_atomic_t stop_signal = 0;
 
-void check_stop();
-
 // ===========================================================================
 // Platform section: all that differs between POSIX and Windows.  The rest
 // of the program knows only FileHandle and NO_FILE, LINE_END (how the
@@ -145,6 +134,7 @@ enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
 using FileHandle = HANDLE;
 const FileHandle NO_FILE = INVALID_HANDLE_VALUE;
 constexpr char LINE_END[] = "\r\n";
+#define DOCUMENTATION "README.md, beside smooth_convert.exe"
 
 // Reasons that POSIX also has are worded as POSIX words them, so that a
 // diagnostic reads the same everywhere; any other is the system's message.
@@ -155,7 +145,8 @@ void append_last_reason(Failure &f)
                       : err == ERROR_ACCESS_DENIED                                 ? EACCES
                       : err == ERROR_DIRECTORY                                     ? EISDIR
                       : err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL    ? ENOSPC
-                      : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA           ? EPIPE
+                      : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA ||
+                                err == ERROR_PIPE_NOT_CONNECTED                    ? EPIPE
                       : err == ERROR_INVALID_HANDLE                                ? EBADF
                                                                                    : 0;
     if (posix != 0) {
@@ -183,14 +174,25 @@ BOOL WINAPI note_console_stop(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         return FALSE;
     }
-    stop_signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+    if (stop_signal == 0) {
+        stop_signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+    }
     return TRUE;
+}
+
+void catch_stop_signals()
+{
+    stop_signal = 0;
+    (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
 }
 
 void prepare_process()
 {
-    stop_signal = 0;
-    (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
+}
+
+// The console's handler runs on a thread of its own and cannot be held back.
+void hold_stop_signals()
+{
 }
 
 // A stopped run ends with the status of a console program stopped by Ctrl-C.
@@ -206,12 +208,12 @@ FileHandle open_file(const char *name, DWORD access, DWORD disposition)
 {
     const HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const DWORD attributes = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED
-                                 ? GetFileAttributesA(name)
-                                 : INVALID_FILE_ATTRIBUTES;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        SetLastError(ERROR_DIRECTORY);
-    }
+    // Asking for the attributes sets the last error again, so the open's is kept.
+    const DWORD err = GetLastError();
+    const DWORD attributes = h == INVALID_HANDLE_VALUE && err == ERROR_ACCESS_DENIED ? GetFileAttributesA(name)
+                                                                                     : INVALID_FILE_ATTRIBUTES;
+    const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    SetLastError(directory ? ERROR_DIRECTORY : err);
     return h;
 }
 
@@ -284,6 +286,7 @@ FileHandle standard_stream(int n)
 using FileHandle = int;
 constexpr FileHandle NO_FILE = -1;
 constexpr char LINE_END[] = "\n";
+#define DOCUMENTATION "man smooth_convert"
 
 void append_last_reason(Failure &f)
 {
@@ -295,30 +298,35 @@ const char *stop_name(int sig)
     return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
 }
 
+// The first stop decides both the line and the signal the run ends by.
 extern "C" void note_stop_signal(int sig)
 {
-    stop_signal = sig;
+    if (stop_signal == 0) {
+        stop_signal = sig;
+    }
+}
+
+constexpr int STOP_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
+
+void change_stop_signal_mask(int how)
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int sig : STOP_SIGNALS) {
+        sigaddset(&stops, sig);
+    }
+    (void)::sigprocmask(how, &stops, nullptr);
 }
 
 // SIGINT, SIGTERM and SIGHUP end the run through the failure path, so the
 // file keeps whole lines and the reason is reported, and then by the signal
 // itself (see end_by_stop_signal); one the caller ignores (under nohup)
 // stays ignored.  Blocked reads and writes are interrupted, not restarted,
-// so a stop is seen even while a FIFO waits.  A vanished reader of a FIFO
-// and a file-size limit are write errors to report, not silent deaths.
-//
-// Were one of the standard descriptors closed, the next file opened would
-// take its number, and a diagnostic meant for standard error could land in
-// "smooth2.txt"; so a closed one is opened on /dev/null.
-void prepare_process()
+// so a stop is seen even while a FIFO waits.
+void catch_stop_signals()
 {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
-            break;
-        }
-    }
     stop_signal = 0;
-    for (const int sig : {SIGHUP, SIGINT, SIGTERM}) {
+    for (const int sig : STOP_SIGNALS) {
         struct sigaction action {};
         if (::sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
             continue;
@@ -328,8 +336,29 @@ void prepare_process()
         action.sa_flags = 0;
         (void)::sigaction(sig, &action, nullptr);
     }
+}
+
+// A vanished reader of a FIFO and a file-size limit are write errors to
+// report, not silent deaths.  Were one of the standard descriptors closed,
+// the next file opened would take its number, and a diagnostic meant for
+// standard error could land in "smooth2.txt"; so a closed one is opened on
+// /dev/null.
+void prepare_process()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
+            break;
+        }
+    }
     (void)std::signal(SIGPIPE, SIG_IGN);
     (void)std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Held back, a stop signal that comes now waits, so that whether the run
+// was stopped is settled once and for all.
+void hold_stop_signals()
+{
+    change_stop_signal_mask(SIG_BLOCK);
 }
 
 // Once the cleanup is done, a run that was asked to stop ends by the same
@@ -342,6 +371,7 @@ void end_by_stop_signal()
         (void)std::signal(sig, SIG_DFL);
         (void)std::raise(sig);
     }
+    change_stop_signal_mask(SIG_UNBLOCK);
 }
 
 // open(2), tried again when a signal interrupts the wait for the other end
@@ -349,9 +379,8 @@ void end_by_stop_signal()
 int open_file(const char *name, int flags)
 {
     for (;;) {
-        check_stop();
         const int fd = ::open(name, flags, 0666);
-        if (fd >= 0 || errno != EINTR) {
+        if (fd >= 0 || errno != EINTR || stop_signal != 0) {
             return fd;
         }
     }
@@ -376,15 +405,16 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     if (::fstat(in, &a) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
         return Opened::SAME_FILE;
     }
-    // Devices and FIFOs cannot be emptied, nor do they need to be.
+    // Two runs into one FIFO would splice their lines, so a FIFO is locked
+    // too; devices are neither locked nor emptied, and FIFOs not emptied.
     regular = S_ISREG(b.st_mode);
-    if (!regular) {
+    if (!regular && !S_ISFIFO(b.st_mode)) {
         return Opened::READY;
     }
     if (::fcntl(out, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
         return Opened::IN_USE;
     }
-    return ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
+    return !regular || ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
 // One read (into `to`) or write (from `from`), tried again when a signal
@@ -431,13 +461,17 @@ FileHandle standard_stream(int n)
 
 // Abandons the conversion once a stop has been asked for; called between
 // reads and wherever a blocked read or write was interrupted.
+Failure stop_failure()
+{
+    Failure f = program_failure("interrupted by ");
+    append(f, "%s", stop_name(stop_signal));
+    return f;
+}
+
 void check_stop()
 {
-    const int sig = stop_signal;
-    if (sig != 0) {
-        Failure f = program_failure("interrupted by ");
-        append(f, "%s", stop_name(sig));
-        throw f;
+    if (stop_signal != 0) {
+        throw stop_failure();
     }
 }
 
@@ -599,10 +633,11 @@ void append_quoted(Failure &out, const char *text, std::size_t n, bool more)
 
 // An argument quoted so that the shell would read it back: in single quotes
 // with a quote written '\'' or, when it holds a byte a terminal cannot show,
-// in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.
+// in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
+// QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
 void append_argument(Failure &out, const char *argument)
 {
-    const std::size_t n = std::strlen(argument);
+    const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
     const bool plain = std::all_of(argument, argument + n, is_shown);
     append(out, plain ? "'" : "$'");
     for (std::size_t i = 0; i < n; ++i) {
@@ -613,7 +648,7 @@ void append_argument(Failure &out, const char *argument)
             append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(out, "'");
+    append(out, argument[n] != '\0' ? "'..." : "'");
 }
 
 // The text of the item read so far (the whole item once it has ended).
@@ -1118,24 +1153,37 @@ bool write_all(int stream, const char *text, std::size_t n)
     return true;
 }
 
-int report(Failure failure)
+constexpr const char *HELP =
+    "Usage: smooth_convert [--help] [--version]\n"
+    "Reads smooth1.txt in the current directory and writes smooth2.txt beside it:\n"
+    "the header's four items one to a line (the count at most 2048), then for each\n"
+    "record c1 c2 c3 c4 with x = c1 * 0.2 - 360 >= -200 the line \"x y\" with\n"
+    "y = c2 * 1e-6, six decimals each, at most 2048 lines.  Other arguments are\n"
+    "ignored, with a warning.  Exit status: 0 when every record was read and every\n"
+    "line written; 1 otherwise, with one line on standard error saying why; a run\n"
+    "that is stopped says so in one line, then ends by the stopping signal.\n"
+    "Full documentation: " DOCUMENTATION "\n";
+
+// Nothing more can be done if even standard error fails.
+void report(Failure failure)
 {
     failure.text[failure.len] = '\n';  // append leaves room for it
-    // Nothing more can be done if even standard error fails.
     (void)write_all(2, failure.text, failure.len + 1);
-    return 1;
 }
 
 // --help and --version answer and end the run before any file is touched
-// (a failed write of the answer is an error like any other).  Any other
-// argument changes nothing, as callers may rely on, but is named on
-// standard error.  Returns the exit status when the run ends here, or -1.
-int take_arguments(int argc, char **argv)
+// (a failed write of the answer is an error like any other), and then
+// other arguments go unremarked.  Otherwise any argument changes nothing,
+// as callers may rely on, but is named on standard error.  False when the
+// run ends here, with `failed` set if it failed.
+bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
             const char *text = argv[i][2] == 'h' ? HELP : "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
-            return write_all(1, text, std::strlen(text)) ? 0 : report(file_failure("write error"));
+            failed = !write_all(1, text, std::strlen(text));
+            failure = failed ? file_failure("write error") : failure;
+            return false;
         }
     }
     for (int i = 1; i < argc; ++i) {
@@ -1146,15 +1194,16 @@ int take_arguments(int argc, char **argv)
                OUTPUT_NAME);
         report(warning);
     }
-    return -1;
+    return true;
 }
 
-// Ends the run.  After a failure the whole lines held are still written
+// Ends the output.  After a failure the whole lines held are still written
 // unless the output failed, and a file left with part of a line is cut back
 // to its last whole line (if that fails, the failure reported stands).  A
 // failure of the output, its close included, outranks any other: then not
-// even the lines written are sure.
-int finish(Output &out, Failure failure, bool failed)
+// even the lines written are sure.  Returns whether the run failed, and
+// then `failure` says why.
+bool finish(Output &out, Failure &failure, bool failed)
 {
     if (failed && !failure.output_failed) {
         out.len = std::max(out.line_end, out.sent);
@@ -1173,14 +1222,16 @@ int finish(Output &out, Failure failure, bool failed)
         failed = true;
         failure = file_failure(OUTPUT_NAME);
     }
-    return failed ? report(failure) : 0;
+    return failed;
 }
 
 // Opens "smooth2.txt" (see open_output), or says why it may not be written.
 void open_checked_output(const Input &in, Output &out)
 {
+    check_stop();
     const Opened opened = open_output(in.fd, out.fd, out.regular);
     if (opened == Opened::FAILED) {
+        check_stop();  // an open cut short by a stop
         throw file_failure(OUTPUT_NAME);
     }
     if (opened != Opened::READY) {
@@ -1191,28 +1242,28 @@ void open_checked_output(const Input &in, Output &out)
     }
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+// The conversion from start to end; true when it failed, and then
+// `failure` says why.
+bool convert_files(Failure &failure)
 {
-    if (const int status = take_arguments(argc, argv); status >= 0) {
-        return status;
-    }
-    prepare_process();
-
-    // malloc, not new: a failure must not go through the exception machinery,
-    // which needs memory of its own.  Two blocks, not one: reads into a block
-    // large enough to get a mapping of its own took several times as long.
+    // malloc, not new, and no throw when it fails: a thrown Failure needs
+    // memory too, from the pool the runtime keeps for exceptions, and a heap
+    // exhausted from the start may have left the runtime without that pool.
+    // Later failures find it.  Two blocks, not one: reads into a block large
+    // enough to get a mapping of its own took several times as long.
     Input in;
     Output out;
     in.buf = static_cast<unsigned char *>(std::malloc(BUFFER_BYTES + 1));
     out.buf = static_cast<unsigned char *>(std::malloc(OUTPUT_BYTES));
     if (in.buf == nullptr || out.buf == nullptr) {
-        return report(program_failure("out of memory"));
+        failure = program_failure("out of memory");
+        return true;
     }
     try {
+        check_stop();
         in.fd = open_input();
         if (in.fd == NO_FILE) {
+            check_stop();  // an open cut short by a stop
             throw file_failure(INPUT_NAME);
         }
         // Read the first chunk before the output is opened, so that an
@@ -1222,11 +1273,33 @@ int main(int argc, char **argv)
         open_checked_output(in, out);
         convert(in, out);
     } catch (const Failure &f) {
-        const int status = out.fd == NO_FILE ? report(f) : finish(out, f, true);
-        end_by_stop_signal();
-        return status;
+        failure = f;
+        return out.fd == NO_FILE || finish(out, failure, true);
     }
-    const int status = finish(out, Failure{}, false);
+    return finish(out, failure, false);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    catch_stop_signals();
+    Failure failure;
+    bool failed = false;
+    if (take_arguments(argc, argv, failure, failed)) {
+        prepare_process();
+        failed = convert_files(failure);
+    }
+    // A last look, with the stop signals held back so that none can come
+    // after it: a stop at any moment of the run ends it with its line.
+    hold_stop_signals();
+    if (stop_signal != 0) {
+        failed = true;
+        failure = stop_failure();
+    }
+    if (failed) {
+        report(failure);
+    }
     end_by_stop_signal();
-    return status;
+    return failed ? 1 : 0;
 }

@@ -6,7 +6,8 @@
 //     met a failure from one the preload never touched;
 //   FAIL_CLOSE_OF=NAME makes close() of a file whose path ends in /NAME
 //     report an I/O error (after really closing it, as a failing NFS close
-//     does).
+//     does); STOPS_AT_CLOSE_OF=NAME raises SIGINT and then SIGTERM there,
+//     two stops at the last moment of a run.
 // Uses glibc's own entry points underneath; the programs allocate through
 // malloc alone (operator new included).
 
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -52,9 +54,9 @@ bool fail_this_one()
     return true;
 }
 
-bool close_fails(int fd)
+bool is_named(int fd, const char *variable)
 {
-    const char *name = std::getenv("FAIL_CLOSE_OF");
+    const char *name = std::getenv(variable);
     if (name == nullptr) {
         return false;
     }
@@ -87,8 +89,13 @@ void *realloc(void *p, std::size_t n)
 
 int close(int fd)
 {
-    const bool fail = close_fails(fd);
+    const bool fail = is_named(fd, "FAIL_CLOSE_OF");
+    const bool stops = is_named(fd, "STOPS_AT_CLOSE_OF");
     const long r = ::syscall(SYS_close, fd);
+    if (stops) {
+        (void)std::raise(SIGINT);
+        (void)std::raise(SIGTERM);
+    }
     if (fail) {
         errno = EIO;
         return -1;

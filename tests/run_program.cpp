@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <fstream>
@@ -41,6 +44,45 @@ std::string quoted(const std::string &s)
     return q + "'";
 }
 
+pid_t start_shell(const std::string &command, const Inherit &inherit)
+{
+    const pid_t pid = fork();
+    if (pid != 0) {
+        return pid;
+    }
+    for (int sig = 1; sig < NSIG; ++sig) {
+        (void)std::signal(sig, SIG_DFL);
+    }
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (const int sig : inherit.ignored) {
+        (void)std::signal(sig, SIG_IGN);
+    }
+    for (const int sig : inherit.blocked) {
+        sigaddset(&mask, sig);
+    }
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    if (inherit.stdout_fd >= 0) {
+        dup2(inherit.stdout_fd, 1);
+    }
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+}
+
+int wait_child(pid_t pid, int seconds)
+{
+    int raw = 0;
+    for (int tick = 0; waitpid(pid, &raw, WNOHANG) != pid; ++tick) {
+        if (tick == seconds * 1000 || pid < 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            return -1;
+        }
+        usleep(1000);
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
                       const std::string &stdout_target, const std::string &setup,
                       const std::vector<std::string> &arguments)
@@ -57,13 +99,8 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
         command.append(" ").append(quoted(argument));
     }
     command += " </dev/null >" + target + " 2>" + quoted(err_file.string());
-    const int raw = std::system(command.c_str());
     RunResult result;
-    if (raw != -1 && WIFEXITED(raw)) {
-        result.status = WEXITSTATUS(raw);
-    } else if (raw != -1 && WIFSIGNALED(raw)) {
-        result.status = 128 + WTERMSIG(raw);
-    }
+    result.status = wait_child(start_shell(command));
     if (stdout_target.empty()) {
         result.out = read_file(out_file);
     }
@@ -83,15 +120,35 @@ std::string failing_allocation(int n, bool later_too, const std::filesystem::pat
            std::to_string(n) + " FAIL_ALLOC_LOG=" + quoted(log.string());
 }
 
-std::string failing_close(const std::string &name)
+std::string failing_close(const std::string &name, bool stops)
 {
-    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAIL_CLOSE_OF=" + quoted(name);
+    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + (stops ? " STOPS_AT_CLOSE_OF=" : " FAIL_CLOSE_OF=") +
+           quoted(name);
 }
 
-std::string file_size_limit(long bytes)
+std::string limit(const char *resource, long value)
 {
     // Set on the shell itself, which then becomes the program.
-    return "prlimit --pid $$ --fsize=" + std::to_string(bytes);
+    return "prlimit --pid $$ --" + std::string(resource) + "=" + std::to_string(value);
+}
+
+bool windows_build()
+{
+    return std::getenv("NUMTOOLS_TEST_CRLF") != nullptr;
+}
+
+bool emulated()
+{
+    return std::getenv("NUMTOOLS_TEST_SMOOTH_CONVERT") != nullptr || std::getenv("NUMTOOLS_TEST_INTEGRAL_TABLE") != nullptr;
+}
+
+bool preloadable()
+{
+#ifdef NUMTOOLS_SANITIZED
+    return false;  // a sanitized program's allocator cannot be replaced
+#else
+    return !emulated();
+#endif
 }
 
 bool is_whole_line_prefix(const std::string &part, const std::string &complete)
@@ -109,18 +166,16 @@ std::string replace_all(std::string text, const std::string &from, const std::st
     return text;
 }
 
-const bool CRLF = std::getenv("NUMTOOLS_TEST_CRLF") != nullptr;
-
 }  // namespace
 
 std::string system_text(const std::string &text)
 {
-    return CRLF ? replace_all(text, "\n", "\r\n") : text;
+    return windows_build() ? replace_all(text, "\n", "\r\n") : text;
 }
 
 std::string lf_text(const std::string &text)
 {
-    return CRLF ? replace_all(text, "\r\n", "\n") : text;
+    return windows_build() ? replace_all(text, "\r\n", "\n") : text;
 }
 
 std::string read_file(const std::filesystem::path &file)
