@@ -1,12 +1,20 @@
 // smooth_convert: turns the four-column data file "smooth1.txt" into the
-// rescaled two-column file "smooth2.txt" in the current directory.
+// rescaled two-column file "smooth2.txt" in the current directory, in the same
+// small memory for any size of input, each number read as its nearest float,
+// whatever the locale.  Whatever stops a run, one line on standard error says
+// why, and "smooth2.txt" holds whole lines only, each as the complete run writes it.
 //
-// Any size of input is read in the same small memory, every number is
-// converted straight to the nearest single-precision value, and no output
-// depends on the locale.  Whatever stops a run (bad input, a full disk, a
-// size limit, a signal, no memory), one line on standard error says why,
-// and "smooth2.txt" holds whole lines only, each as the complete run writes it.
-
+// Contents, in the order the data flows; each section opens with
+// "// {==== Name" and closes with "// }==== Name":
+//   Failures    the one line that says why a run failed, and quoting
+//   Platform    all that differs between POSIX and Windows
+//   Calls       why a call failed, and a stop, as failures
+//   Input       smooth1.txt a chunk at a time, and where each item began
+//   Numbers     the grammar of a number, and its nearest float
+//   Output      smooth2.txt, a whole number of lines at a time
+//   Conversion  the header and the records, and how a run ends
+//   Arguments   --help, --version, and a warning for any other
+//   main        the run, and a last look for a stop
 #ifdef _WIN32
 #define NOMINMAX  // std::min and std::max, not the macros windows.h would define
 #define WIN32_LEAN_AND_MEAN
@@ -30,6 +38,7 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 #if !defined(NUMTOOLS_PACKAGE) || !defined(NUMTOOLS_VERSION)
 #error "the package's name and version come from the build, which takes them from the project"
@@ -41,49 +50,9 @@ constexpr const char *PROGRAM = "smooth_convert";
 constexpr const char *INPUT_NAME = "smooth1.txt";
 constexpr const char *OUTPUT_NAME = "smooth2.txt";
 
-// Most data lines written, and the largest count written on line 2.
-constexpr int MAX_RECORDS = 2048;
-
-// Bytes asked of the input per read.  Tests build a copy with a tiny chunk
-// so that every item in their files straddles a chunk boundary somewhere.
-#ifndef SMOOTH_CONVERT_CHUNK_BYTES
-#define SMOOTH_CONVERT_CHUNK_BYTES 65536  // 64 KiB: small enough to stay in cache
-#endif
-constexpr std::size_t CHUNK_BYTES = SMOOTH_CONVERT_CHUNK_BYTES;
-static_assert(CHUNK_BYTES >= 1, "the input chunk must hold at least one byte");
-
-// How much of an item that is still being read survives a refill, so that a
-// diagnostic can quote it; a longer item keeps only its first bytes.
-constexpr std::size_t QUOTE_LIMIT = 40;
-constexpr std::size_t ITEM_KEEP = std::max<std::size_t>(CHUNK_BYTES / 2, 64);
-static_assert(ITEM_KEEP >= QUOTE_LIMIT, "an item's quotable start must survive until it is dropped");
-// A number is the longest prefix that fits, so after "e" or "e+" without a
-// digit the reader steps back over up to two bytes it has already taken.
-constexpr std::size_t HISTORY = 2;
-constexpr std::size_t BUFFER_BYTES = CHUNK_BYTES + ITEM_KEEP + HISTORY;
-// Output held before it is written: a whole number of lines at a time.
-constexpr std::size_t OUTPUT_BYTES = 65536;
-
-
-constexpr std::size_t NO_MARK = static_cast<std::size_t>(-1);
-constexpr int END = -1;
-
-// Significant digits kept of a number.  Every point halfway between two
-// adjacent single-precision values has fewer than 120 significant digits, so
-// keeping 200 and noting whether any non-zero digit was dropped decides the
-// rounding exactly as the full text would.
-constexpr int MAX_DIGITS = 200;
-// Digits gathered into an integer for the quick conversion; 19 always fit.
-constexpr int FAST_DIGITS = 19;
-// Decimal exponents (of the form 0.ddd x 10^e) past which the value is
-// certainly beyond the single-precision range or certainly rounds to zero.
-constexpr long long OVERFLOW_EXPONENT = 40;
-constexpr long long UNDERFLOW_EXPONENT = -50;
-// Below this exponent a value is under 10^38 and so certainly in range.
-constexpr long long SAFE_EXPONENT = 38;
-
-// Thrown to abandon the conversion.  The diagnostic line is built in place:
-// reporting a failure must not need memory that may have run out.
+// {==== Failures: the one line that says why a run failed
+// Thrown to abandon the conversion.  The line is built in place, so that
+// saying what went wrong needs no memory that may have run out.
 struct Failure {
     char text[512] = {};
     std::size_t len = 0;
@@ -93,15 +62,15 @@ struct Failure {
 // Adds formatted text to the diagnostic; what does not fit is dropped.
 // vsnprintf needs no heap for these plain conversions, and no locale
 // touches them.
-[[gnu::format(printf, 2, 3)]] void append(Failure &m, const char *format, ...)
+[[gnu::format(printf, 2, 3)]] void append(Failure &f, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
     // va_start has just set it up; clang-tidy 14, run on this build's commands, does not see that.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    const int n = std::vsnprintf(m.text + m.len, sizeof m.text - 1 - m.len, format, args);
+    const int n = std::vsnprintf(f.text + f.len, sizeof f.text - 1 - f.len, format, args);
     va_end(args);
-    m.len = std::min(m.len + static_cast<std::size_t>(std::max(n, 0)), sizeof m.text - 2);
+    f.len = std::min(f.len + static_cast<std::size_t>(std::max(n, 0)), sizeof f.text - 2);
 }
 
 Failure program_failure(const char *what)
@@ -111,22 +80,59 @@ Failure program_failure(const char *what)
     return f;
 }
 
-// The signal that asked the program to stop, or 0.  A signal handler can
-// tell the rest of the program nothing but through a flag like this one.
+// Quoted text, an item of the input or an argument, is cut after this many
+// bytes, and "..." after the closing quote says so.
+constexpr std::size_t QUOTE_LIMIT = 40;
+
+inline bool is_shown(char c) { return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f; }
+
+// Text in double quotes, kept on one line: unprintable bytes as \xNN, and
+// a quote or a backslash after a backslash.
+void append_quoted(Failure &out, const char *text, std::size_t n, bool cut)
+{
+    append(out, "\"");
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        append(out, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+    }
+    append(out, cut ? "\"..." : "\"");
+}
+
+// An argument quoted so that the shell would read it back: in single quotes
+// with a quote written '\'' or, when it holds a byte a terminal cannot show,
+// in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
+// QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
+void append_argument(Failure &out, const char *argument)
+{
+    const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
+    const bool plain = std::all_of(argument, argument + n, is_shown);
+    append(out, plain ? "'" : "$'");
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(argument[i]);
+        if (plain) {
+            append(out, c == '\'' ? "'\\''" : "%c", c);
+        } else {
+            append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+        }
+    }
+    append(out, argument[n] != '\0' ? "'..." : "'");
+}
+
+// The signal that asked the program to stop, or 0: a handler can say no more.
 volatile std::sig_atomic_t stop_signal = 0;
+// }==== Failures
 
-// ===========================================================================
-// Platform section: all that differs between POSIX and Windows.  The rest
-// of the program knows only FileHandle and NO_FILE, LINE_END (how the
-// system's text files end a line) and the functions below, each a single
-// step: open the input; open the output, refuse it as the input under
-// another name or as in use by another run, then empty it; read; write;
-// cut back; close; take and honour stop requests; and say why the call
-// that just failed did.  A blocked call cut short by a signal is tried
-// again here unless a stop was asked for; then it fails, and the caller
+// {==== Platform: all that differs between POSIX and Windows
+// The rest of the program knows only FileHandle, NO_FILE, standard_stream(n);
+// LINE_END; DOCUMENTATION; ErrorCode, last_error(), append_reason(), why the
+// call that just failed did; stop_name(), catch_stop_signals(),
+// hold_stop_signals(), end_by_stop_signal(); prepare_process(); and
+// open_input(), open_output(), read_some(), write_some(), cut_back(),
+// close_file(), one step each.  A blocked call cut short by a signal is
+// tried again unless a stop was asked for; then it fails, and the caller
 // reports the stop.
-// ===========================================================================
 
+// How opening "smooth2.txt" went: ready, refused, or failed.
 enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
 
 #ifdef _WIN32
@@ -135,20 +141,23 @@ using FileHandle = HANDLE;
 const FileHandle NO_FILE = INVALID_HANDLE_VALUE;
 constexpr char LINE_END[] = "\r\n";
 #define DOCUMENTATION "README.md, beside smooth_convert.exe"
+using ErrorCode = DWORD;
+
+FileHandle standard_stream(int n) { return GetStdHandle(n == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
+ErrorCode last_error() { return GetLastError(); }
 
 // Reasons that POSIX also has are worded as POSIX words them, so that a
 // diagnostic reads the same everywhere; any other is the system's message.
-void append_last_reason(Failure &f)
+void append_reason(Failure &f, ErrorCode err)
 {
-    const DWORD err = GetLastError();
-    const int posix = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND  ? ENOENT
-                      : err == ERROR_ACCESS_DENIED                                 ? EACCES
-                      : err == ERROR_DIRECTORY                                     ? EISDIR
-                      : err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL    ? ENOSPC
-                      : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA ||
-                                err == ERROR_PIPE_NOT_CONNECTED                    ? EPIPE
-                      : err == ERROR_INVALID_HANDLE                                ? EBADF
-                                                                                   : 0;
+    const int posix = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? ENOENT
+                      : err == ERROR_ACCESS_DENIED                               ? EACCES
+                      : err == ERROR_DIRECTORY                                   ? EISDIR
+                      : err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL  ? ENOSPC
+                      : err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA || err == ERROR_PIPE_NOT_CONNECTED ? EPIPE
+                      : err == ERROR_INVALID_HANDLE                              ? EBADF
+                      : err == ERROR_SUCCESS                                     ? EIO
+                                                                                 : 0;
     if (posix != 0) {
         append(f, "%s", std::strerror(posix));
         return;
@@ -162,22 +171,17 @@ void append_last_reason(Failure &f)
     n > 0 ? append(f, "%.*s", static_cast<int>(n), text) : append(f, "Windows error %lu", err);
 }
 
-const char *stop_name(int sig)
-{
-    return sig == SIGINT ? "SIGINT" : "SIGBREAK";
-}
+const char *stop_name(int sig) { return sig == SIGINT ? "SIGINT" : "SIGBREAK"; }
 
 // Ctrl-C and Ctrl-Break stop the run the way SIGINT does elsewhere; Windows
-// runs the handler on a thread of its own, and it only sets the flag.
+// runs the handler on a thread of its own, and it only notes the first.
 BOOL WINAPI note_console_stop(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-        return FALSE;
-    }
-    if (stop_signal == 0) {
+    const bool stop = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (stop && stop_signal == 0) {
         stop_signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
     }
-    return TRUE;
+    return stop ? TRUE : FALSE;
 }
 
 void catch_stop_signals()
@@ -186,14 +190,7 @@ void catch_stop_signals()
     (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
 }
 
-void prepare_process()
-{
-}
-
-// The console's handler runs on a thread of its own and cannot be held back.
-void hold_stop_signals()
-{
-}
+void hold_stop_signals() {}  // the console's handler runs on a thread of its own
 
 // A stopped run ends with the status of a console program stopped by Ctrl-C.
 void end_by_stop_signal()
@@ -202,6 +199,8 @@ void end_by_stop_signal()
         ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     }
 }
+
+void prepare_process() {}
 
 // Opening a directory is refused as access denied; name the real reason.
 FileHandle open_file(const char *name, DWORD access, DWORD disposition)
@@ -217,10 +216,7 @@ FileHandle open_file(const char *name, DWORD access, DWORD disposition)
     return h;
 }
 
-FileHandle open_input()
-{
-    return open_file(INPUT_NAME, GENERIC_READ, OPEN_EXISTING);
-}
+FileHandle open_input() { return open_file(INPUT_NAME, GENERIC_READ, OPEN_EXISTING); }
 
 Opened open_output(FileHandle in, FileHandle &out, bool &regular)
 {
@@ -271,15 +267,7 @@ bool cut_back(FileHandle fd, long long length)
     return SetFilePointerEx(fd, at, nullptr, FILE_BEGIN) && SetEndOfFile(fd);
 }
 
-bool close_file(FileHandle fd)
-{
-    return CloseHandle(fd) != 0;
-}
-
-FileHandle standard_stream(int n)
-{
-    return GetStdHandle(n == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-}
+bool close_file(FileHandle fd) { return CloseHandle(fd) != 0; }
 
 #else  // POSIX.1-2008
 
@@ -287,16 +275,12 @@ using FileHandle = int;
 constexpr FileHandle NO_FILE = -1;
 constexpr char LINE_END[] = "\n";
 #define DOCUMENTATION "man smooth_convert"
+using ErrorCode = int;
 
-void append_last_reason(Failure &f)
-{
-    append(f, "%s", std::strerror(errno != 0 ? errno : EIO));
-}
-
-const char *stop_name(int sig)
-{
-    return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
-}
+FileHandle standard_stream(int n) { return n; }
+ErrorCode last_error() { return errno; }
+void append_reason(Failure &f, ErrorCode err) { append(f, "%s", std::strerror(err != 0 ? err : EIO)); }
+const char *stop_name(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP"; }
 
 // The first stop decides both the line and the signal the run ends by.
 extern "C" void note_stop_signal(int sig)
@@ -308,7 +292,7 @@ extern "C" void note_stop_signal(int sig)
 
 constexpr int STOP_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
 
-void change_stop_signal_mask(int how)
+void mask_stop_signals(int how)
 {
     sigset_t stops;
     sigemptyset(&stops);
@@ -318,31 +302,41 @@ void change_stop_signal_mask(int how)
     (void)::sigprocmask(how, &stops, nullptr);
 }
 
-// SIGINT, SIGTERM and SIGHUP end the run through the failure path, so the
-// file keeps whole lines and the reason is reported, and then by the signal
-// itself (see end_by_stop_signal); one the caller ignores (under nohup)
-// stays ignored.  Blocked reads and writes are interrupted, not restarted,
-// so a stop is seen even while a FIFO waits.
+// SIGINT, SIGTERM and SIGHUP end the run through the failure path, then by
+// the signal itself; one the caller ignores (under nohup) stays ignored.
+// Blocked calls are interrupted, not restarted, so a FIFO cannot hide a stop.
 void catch_stop_signals()
 {
     stop_signal = 0;
     for (const int sig : STOP_SIGNALS) {
         struct sigaction action {};
-        if (::sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
-            continue;
+        if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+            action.sa_handler = note_stop_signal;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = 0;
+            (void)::sigaction(sig, &action, nullptr);
         }
-        action.sa_handler = note_stop_signal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        (void)::sigaction(sig, &action, nullptr);
     }
 }
 
+// Held back, a stop signal that comes now waits, so that whether the run
+// was stopped is settled once and for all.
+void hold_stop_signals() { mask_stop_signals(SIG_BLOCK); }
+
+// A stopped run ends by the same signal, so that the caller sees death by
+// it (a shell loop stops at Ctrl-C) rather than an ordinary failure.
+void end_by_stop_signal()
+{
+    if (stop_signal != 0) {
+        (void)std::signal(stop_signal, SIG_DFL);
+        (void)std::raise(stop_signal);
+    }
+    mask_stop_signals(SIG_UNBLOCK);
+}
+
 // A vanished reader of a FIFO and a file-size limit are write errors to
-// report, not silent deaths.  Were one of the standard descriptors closed,
-// the next file opened would take its number, and a diagnostic meant for
-// standard error could land in "smooth2.txt"; so a closed one is opened on
-// /dev/null.
+// report, not silent deaths.  A closed standard descriptor is opened on
+// /dev/null, lest "smooth2.txt" take its number and a diagnostic land there.
 void prepare_process()
 {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -354,42 +348,18 @@ void prepare_process()
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Held back, a stop signal that comes now waits, so that whether the run
-// was stopped is settled once and for all.
-void hold_stop_signals()
-{
-    change_stop_signal_mask(SIG_BLOCK);
-}
+// A call cut short by a signal (a FIFO waiting for its other end, a read
+// or write blocked) is tried again, unless the signal asks for a stop.
+bool try_again(long long r) { return r < 0 && errno == EINTR && stop_signal == 0; }
 
-// Once the cleanup is done, a run that was asked to stop ends by the same
-// signal, with its default action, so that the caller sees death by that
-// signal (a shell loop stops at Ctrl-C) rather than an ordinary failure.
-void end_by_stop_signal()
-{
-    const int sig = stop_signal;
-    if (sig != 0) {
-        (void)std::signal(sig, SIG_DFL);
-        (void)std::raise(sig);
-    }
-    change_stop_signal_mask(SIG_UNBLOCK);
-}
-
-// open(2), tried again when a signal interrupts the wait for the other end
-// of a FIFO, unless that signal asks the program to stop.
 int open_file(const char *name, int flags)
 {
-    for (;;) {
-        const int fd = ::open(name, flags, 0666);
-        if (fd >= 0 || errno != EINTR || stop_signal != 0) {
-            return fd;
-        }
-    }
+    int fd = -1;
+    while (try_again(fd = ::open(name, flags, 0666))) {}
+    return fd;
 }
 
-FileHandle open_input()
-{
-    return open_file(INPUT_NAME, O_RDONLY);
-}
+FileHandle open_input() { return open_file(INPUT_NAME, O_RDONLY); }
 
 Opened open_output(FileHandle in, FileHandle &out, bool &regular)
 {
@@ -417,50 +387,44 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     return !regular || ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
-// One read (into `to`) or write (from `from`), tried again when a signal
-// cuts it short, unless that signal asks the program to stop.
-long long transfer(FileHandle fd, unsigned char *to, const unsigned char *from, std::size_t n)
-{
-    for (;;) {
-        const ssize_t r = to != nullptr ? ::read(fd, to, n) : ::write(fd, from, n);
-        if (r >= 0 || errno != EINTR || stop_signal != 0) {
-            return r;
-        }
-    }
-}
-
 long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 {
-    return transfer(fd, buf, nullptr, n);
+    ssize_t r = -1;
+    while (try_again(r = ::read(fd, buf, n))) {}
+    return r;
 }
 
 long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
 {
-    return transfer(fd, nullptr, buf, n);
+    ssize_t r = -1;
+    while (try_again(r = ::write(fd, buf, n))) {}
+    return r;
 }
 
-bool cut_back(FileHandle fd, long long length)
-{
-    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
-}
-
-bool close_file(FileHandle fd)
-{
-    return ::close(fd) == 0;
-}
-
-FileHandle standard_stream(int n)
-{
-    return n;
-}
+bool cut_back(FileHandle fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
+bool close_file(FileHandle fd) { return ::close(fd) == 0; }
 
 #endif
-// ===========================================================================
-// End of the platform section.
-// ===========================================================================
+// }==== Platform
 
-// Abandons the conversion once a stop has been asked for; called between
-// reads and wherever a blocked read or write was interrupted.
+// {==== Calls: why a call failed, and a stop, as failures to report
+// What a failed call was working on.
+enum class Target { INPUT, OUTPUT, STANDARD_OUTPUT };
+
+// "smooth_convert: <file>: <reason>", with "write error" for the file when
+// standard output failed.
+Failure call_failure(Target target)
+{
+    const ErrorCode err = last_error();
+    Failure f = program_failure(target == Target::INPUT    ? INPUT_NAME
+                                : target == Target::OUTPUT ? OUTPUT_NAME
+                                                           : "write error");
+    append(f, ": ");
+    append_reason(f, err);
+    f.output_failed = target == Target::OUTPUT;
+    return f;
+}
+
 Failure stop_failure()
 {
     Failure f = program_failure("interrupted by ");
@@ -468,12 +432,35 @@ Failure stop_failure()
     return f;
 }
 
+// Abandons the conversion once a stop was asked for: before a call that may block, after one cut short.
 void check_stop()
 {
     if (stop_signal != 0) {
         throw stop_failure();
     }
 }
+// }==== Calls
+
+// {==== Input: smooth1.txt, read a chunk at a time, and where each item began
+// Bytes asked of the input per read.  Tests build a copy with a tiny chunk
+// so that every item in their files straddles a chunk boundary somewhere.
+#ifndef SMOOTH_CONVERT_CHUNK_BYTES
+#define SMOOTH_CONVERT_CHUNK_BYTES 65536  // 64 KiB: small enough to stay in cache
+#endif
+constexpr std::size_t CHUNK_BYTES = SMOOTH_CONVERT_CHUNK_BYTES;
+static_assert(CHUNK_BYTES >= 1, "the input chunk must hold at least one byte");
+
+// How much of an item that is still being read survives a refill, so that a
+// diagnostic can quote it; a longer item keeps only its first bytes.
+constexpr std::size_t ITEM_KEEP = std::max<std::size_t>(CHUNK_BYTES / 2, 64);
+static_assert(ITEM_KEEP >= QUOTE_LIMIT, "an item's quotable start must survive until it is dropped");
+// A number is the longest prefix that fits, so after "e" or "e+" without a
+// digit the reader steps back over up to two bytes it has already taken.
+constexpr std::size_t HISTORY = 2;
+constexpr std::size_t BUFFER_BYTES = CHUNK_BYTES + ITEM_KEEP + HISTORY;
+
+constexpr std::size_t NO_MARK = static_cast<std::size_t>(-1);
+constexpr int END = -1;  // what peek gives at the end of the input
 
 // The end of a file and its buffer, on every way out of the program.
 void close_and_free(FileHandle fd, unsigned char *buf)
@@ -486,25 +473,17 @@ void close_and_free(FileHandle fd, unsigned char *buf)
 
 // White space is exactly these six characters, whatever the locale says:
 // space, and tab to carriage return.
-inline bool is_space(int c)
-{
-    return c == ' ' || static_cast<unsigned>(c - '\t') <= '\r' - '\t';
-}
+inline bool is_space(int c) { return c == ' ' || static_cast<unsigned>(c - '\t') <= '\r' - '\t'; }
+inline bool is_digit(int c) { return static_cast<unsigned>(c - '0') <= 9; }
 
-inline bool is_digit(int c)
-{
-    return static_cast<unsigned>(c - '0') <= 9;
-}
-
-// The input, read a chunk at a time.  buf[len] is always 0, and an item
-// that begins before `whole_end` ends before it (a white space or the end
-// of the input follows it in the buffer), so it needs no bound check.
+// The input, read a chunk at a time.  buf[len] is always 0, and an item that
+// begins before `unsplit_end` ends before it, so it needs no bound check.
 struct Input {
     FileHandle fd = NO_FILE;
     unsigned char *buf = nullptr;
     std::size_t pos = 0;          // next unread byte
     std::size_t len = 0;          // bytes held
-    std::size_t whole_end = 0;    // items that begin before this index lie whole in the buffer
+    std::size_t unsplit_end = 0;  // items that begin before this index end within the buffer
     std::size_t mark = NO_MARK;   // where the item being read began, or NO_MARK
     bool mark_lost = false;       // the item outgrew ITEM_KEEP; its start is in `head`
     char head[QUOTE_LIMIT] = {};
@@ -542,16 +521,6 @@ long long line_at(const Input &in, std::size_t index)
     return 1 + in.lines_before + count_line_feeds(in.buf, index);
 }
 
-// Why the call that just failed on file `name` did.
-Failure file_failure(const char *name)
-{
-    Failure f;
-    append(f, "%s: %s: ", PROGRAM, name);
-    append_last_reason(f);
-    f.output_failed = name == OUTPUT_NAME;
-    return f;
-}
-
 // Makes at least one more unread byte available; false at the end of input.
 bool refill(Input &in)
 {
@@ -582,14 +551,14 @@ bool refill(Input &in)
     const long long got = read_some(in.fd, in.buf + in.len, want);
     if (got < 0) {
         check_stop();  // a read cut short by a stop
-        throw file_failure(INPUT_NAME);
+        throw call_failure(Target::INPUT);
     }
     in.at_eof = got == 0;
     in.len += static_cast<std::size_t>(got);
     in.buf[in.len] = 0;
-    in.whole_end = in.len;
-    while (!in.at_eof && in.whole_end > in.pos && !is_space(in.buf[in.whole_end - 1])) {
-        --in.whole_end;
+    in.unsplit_end = in.len;
+    while (!in.at_eof && in.unsplit_end > in.pos && !is_space(in.buf[in.unsplit_end - 1])) {
+        --in.unsplit_end;
     }
     return got > 0;
 }
@@ -612,43 +581,6 @@ int skip_space(Input &in)
         }
         ++in.pos;
     }
-}
-
-inline bool is_shown(char c)
-{
-    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f;
-}
-
-// Text in quotes, kept on one line: unprintable bytes as \xNN, and a quote
-// or a backslash after a backslash.
-void append_quoted(Failure &out, const char *text, std::size_t n, bool more)
-{
-    append(out, "\"");
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        append(out, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
-    }
-    append(out, more ? "\"..." : "\"");
-}
-
-// An argument quoted so that the shell would read it back: in single quotes
-// with a quote written '\'' or, when it holds a byte a terminal cannot show,
-// in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
-// QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
-void append_argument(Failure &out, const char *argument)
-{
-    const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
-    const bool plain = std::all_of(argument, argument + n, is_shown);
-    append(out, plain ? "'" : "$'");
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(argument[i]);
-        if (plain) {
-            append(out, c == '\'' ? "'\\''" : "%c", c);
-        } else {
-            append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
-        }
-    }
-    append(out, argument[n] != '\0' ? "'..." : "'");
 }
 
 // The text of the item read so far (the whole item once it has ended).
@@ -687,16 +619,12 @@ long long line_of_end(const Input &in)
 }
 
 // The line on which the current item began.
-long long line_of_item(const Input &in)
-{
-    return in.mark_lost ? in.mark_line : line_at(in, in.mark);
-}
+long long line_of_item(const Input &in) { return in.mark_lost ? in.mark_line : line_at(in, in.mark); }
 
 constexpr long long HEADER = 0;  // in place of a record number
 
-// The start of every diagnostic about the input's content, up to what
-// stood where an item was expected:
-// "smooth_convert: smooth1.txt:<line>: <header|record r>: expected <what>, found ".
+// The start of every diagnostic about the input's content, up to what stood
+// there: "smooth_convert: smooth1.txt:<line>: <header|record r>: expected <what>, found ".
 Failure input_failure(long long line, long long record, const char *expected)
 {
     Failure f;
@@ -716,8 +644,7 @@ Failure missing(const Input &in, long long record, const char *expected)
     return f;
 }
 
-// The item that began at the mark does not fit its syntax: the word that
-// stood there is quoted.
+// The item that began at the mark does not fit its syntax: its word is quoted.
 Failure unexpected_word(Input &in, long long record, const char *expected)
 {
     Failure f = input_failure(line_of_item(in), record, expected);
@@ -732,139 +659,29 @@ Failure out_of_range(const Input &in, long long record, const char *expected)
     quote_item(in, f);
     return f;
 }
+// }==== Input
 
-// "smooth2.txt", written a whole number of lines at a time (only a header
-// word too long for the buffer goes in pieces), counting what it holds up
-// to its last whole line, so that it can always be cut back to it.
-struct Output {
-    FileHandle fd = NO_FILE;
-    bool regular = false;       // a regular file, which can be cut back
-    unsigned char *buf = nullptr;
-    std::size_t len = 0;        // bytes held
-    std::size_t sent = 0;       // bytes held that the file has already taken
-    std::size_t line_end = 0;   // bytes held up to the end of the last whole line
-    long long written = 0;      // bytes the file has taken
-    long long whole = 0;        // bytes the file has taken up to the end of a line
-
-    Output() = default;
-    Output(const Output &) = delete;
-    Output &operator=(const Output &) = delete;
-    ~Output() { close_and_free(fd, buf); }
-};
-
-// Writes everything held.  A short count is not an error: the rest is
-// offered again, and a real failure (a full disk, a size limit) then
-// reports itself with its own reason.  What the file has taken is never
-// offered twice, however a write ends.  A pipe or FIFO may block for as
-// long as its reader likes, so before each write to one a stop is looked
-// for; a regular file does not block, and so still takes the whole lines
-// held after a stop.
-void drain(Output &out)
-{
-    while (out.sent < out.len) {
-        if (!out.regular) {
-            check_stop();
-        }
-        const long long r = write_some(out.fd, out.buf + out.sent, out.len - out.sent);
-        if (r <= 0) {
-            // The whole lines that did reach the file are kept.
-            for (std::size_t q = out.sent; q > 0; --q) {
-                if (out.buf[q - 1] == '\n') {
-                    out.whole = out.written - static_cast<long long>(out.sent - q);
-                    break;
-                }
-            }
-            check_stop();  // a write cut short by a stop
-            throw file_failure(OUTPUT_NAME);
-        }
-        out.written += r;
-        out.sent += static_cast<std::size_t>(r);
-    }
-    if (out.line_end > 0) {
-        out.whole = out.written - static_cast<long long>(out.len - out.line_end);
-    }
-    out.len = 0;
-    out.sent = 0;
-    out.line_end = 0;
-}
-
-// Adds text that ends a line when `line_ends`.  Text that fits the buffer
-// is never split between two writes.
-void put(Output &out, const void *data, std::size_t n, bool line_ends)
-{
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    if (n > OUTPUT_BYTES - out.len) {
-        drain(out);
-    }
-    for (; n > OUTPUT_BYTES - out.len; n -= OUTPUT_BYTES) {  // a header word too long for the buffer
-        std::memcpy(out.buf, bytes, OUTPUT_BYTES);
-        bytes += OUTPUT_BYTES;
-        out.len = OUTPUT_BYTES;
-        drain(out);
-    }
-    std::memcpy(out.buf + out.len, bytes, n);
-    out.len += n;
-    out.line_end = line_ends ? out.len : out.line_end;
-}
-
-// Copies one header word to its own output line, streaming it through so
-// that a word of any length is copied whole.
-void copy_word(Input &in, Output &out, const char *name)
-{
-    if (skip_space(in) == END) {
-        throw missing(in, HEADER, name);
-    }
-    for (;;) {
-        const std::size_t start = in.pos;
-        while (in.pos < in.len && !is_space(in.buf[in.pos])) {
-            ++in.pos;
-        }
-        put(out, in.buf + start, in.pos - start, false);
-        if (in.pos < in.len || !refill(in)) {
-            break;
-        }
-    }
-    put(out, LINE_END, sizeof LINE_END - 1, true);
-}
-
-int read_count(Input &in)
-{
-    const char *name = "the record count";
-    int c = skip_space(in);
-    if (c == END) {
-        throw missing(in, HEADER, name);
-    }
-    in.mark = in.pos;
-    in.mark_lost = false;
-    const bool negative = c == '-';
-    if (c == '+' || c == '-') {
-        ++in.pos;
-        c = peek(in);
-    }
-    if (!is_digit(c)) {
-        throw unexpected_word(in, HEADER, name);
-    }
-    // Saturates one past the most negative int, which is enough to tell
-    // every value that fits from every value that does not.
-    constexpr long long LIMIT = 2147483648LL;
-    long long value = 0;
-    for (; is_digit(c); c = peek(in)) {
-        value = std::min(LIMIT + 1, value * 10 + (c - '0'));
-        ++in.pos;
-    }
-    if (value > (negative ? LIMIT : LIMIT - 1)) {
-        throw out_of_range(in, HEADER, "a record count within the signed 32-bit range");
-    }
-    in.mark = NO_MARK;
-    return static_cast<int>(negative ? -value : value);
-}
+// {==== Numbers: the grammar of a number, and its nearest float, exactly
+// Significant digits kept of a number.  Every point halfway between two
+// adjacent single-precision values has fewer than 120 significant digits, so
+// keeping 200 and noting whether any non-zero digit was dropped decides the
+// rounding exactly as the full text would.
+constexpr int MAX_DIGITS = 200;
+// Digits gathered into an integer for the quick conversion; 19 always fit.
+constexpr int FAST_DIGITS = 19;
+// Decimal exponents (of the form 0.ddd x 10^e) past which the value is
+// certainly beyond the single-precision range or certainly rounds to zero.
+constexpr long long OVERFLOW_EXPONENT = 40;
+constexpr long long UNDERFLOW_EXPONENT = -50;
+// Below this exponent a value is under 10^38 and so certainly in range.
+constexpr long long SAFE_EXPONENT = 38;
 
 // What scanning a number found: its sign, how many digits stand before and
 // after the point, and the exponent.
 struct Scan {
     bool negative = false;
-    long long whole = 0;
-    long long fraction = 0;
+    long long int_digits = 0;
+    long long frac_digits = 0;
     long long exponent = 0;  // saturated far beyond any that could matter
 };
 
@@ -958,7 +775,7 @@ struct InBuffer {
     const unsigned char *p;
     Digits *digits = nullptr;
     int peek() const { return *p; }
-    int take() { return *++p; }
+    int advance() { return *++p; }  // moves past this byte, and gives the next
     void back(int n) { p -= n; }
     const unsigned char *position() const { return p; }
     void digit(int c, bool after_point) { if constexpr (GATHER) { gather(*digits, c, after_point); } }
@@ -971,7 +788,7 @@ struct Streamed {
     Input &in;
     Digits &digits;
     int peek() const { return ::peek(in); }
-    int take() { ++in.pos; return ::peek(in); }
+    int advance() { ++in.pos; return ::peek(in); }  // moves past this byte, and gives the next
     void back(int n) { in.pos -= static_cast<std::size_t>(n); }
     long long position() const { return in.bytes_before + static_cast<long long>(in.pos); }
     void digit(int c, bool after_point) { gather(digits, c, after_point); }
@@ -988,30 +805,30 @@ bool scan_number(Source &src, Scan &s)
     int c = src.peek();
     s.negative = c == '-';
     if (c == '+' || c == '-') {
-        c = src.take();
+        c = src.advance();
     }
-    const auto whole_start = src.position();
-    for (; is_digit(c); c = src.take()) {
+    const auto int_start = src.position();
+    for (; is_digit(c); c = src.advance()) {
         src.digit(c, false);
     }
-    s.whole = src.position() - whole_start;
+    s.int_digits = src.position() - int_start;
     if (c == '.') {
-        c = src.take();
-        const auto fraction_start = src.position();
-        for (; is_digit(c); c = src.take()) {
+        c = src.advance();
+        const auto frac_start = src.position();
+        for (; is_digit(c); c = src.advance()) {
             src.digit(c, true);
         }
-        s.fraction = src.position() - fraction_start;
+        s.frac_digits = src.position() - frac_start;
     }
-    if (s.whole + s.fraction == 0) {
+    if (s.int_digits + s.frac_digits == 0) {
         return false;
     }
     if (c == 'e' || c == 'E') {
-        c = src.take();
+        c = src.advance();
         const bool negative = c == '-';
         const int taken = c == '+' || c == '-' ? 2 : 1;
         if (taken == 2) {
-            c = src.take();
+            c = src.advance();
         }
         if (!is_digit(c)) {
             src.back(taken);
@@ -1021,7 +838,7 @@ bool scan_number(Source &src, Scan &s)
         // digits could cancel (that would take a mantissa of 10^18 bytes),
         // and the sum with the digits' own scale far from overflowing.
         constexpr long long EXPONENT_CAP = 100000000000000000LL;
-        for (; is_digit(c); c = src.take()) {
+        for (; is_digit(c); c = src.advance()) {
             if (s.exponent < EXPONENT_CAP) {
                 s.exponent = s.exponent * 10 + (c - '0');
             }
@@ -1031,8 +848,7 @@ bool scan_number(Source &src, Scan &s)
     return true;
 }
 
-// The nearest single-precision value to the number; false when it lies
-// beyond the single-precision range.
+// The nearest single-precision value to the number; false beyond their range.
 bool to_float(const Digits &d, const Scan &s, float &value)
 {
     const long long e = d.point + s.exponent;
@@ -1054,7 +870,7 @@ float read_number(Input &in, long long record)
     Digits digits;
     Scan scan;
     bool found = false;
-    if (in.pos < in.whole_end) {
+    if (in.pos < in.unsplit_end) {
         InBuffer<true> src{in.buf + in.pos, &digits};
         found = scan_number(src, scan);
         in.pos = static_cast<std::size_t>(src.p - in.buf);
@@ -1074,13 +890,13 @@ float read_number(Input &in, long long record)
 }
 
 // Checks records `record` to `n`, once no line can be written any more, as
-// four numbers within range.  A large file spends its time here, so the
-// common item (whole in the buffer, far from the range's edge) is scanned
-// with the position in locals, and anything else is left to read_number.
+// four numbers within range.  A large file spends its time here, so the common
+// item (unsplit, far from the range's edge) is scanned with the position in
+// locals; any other is left to read_number.
 void check_records(Input &in, long long record, long long n)
 {
     const unsigned char *p = in.buf + in.pos;
-    const unsigned char *whole_end = in.buf + in.whole_end;
+    const unsigned char *unsplit_end = in.buf + in.unsplit_end;
     for (; record <= n; ++record) {
         for (int column = 0; column < 4; ++column) {
             while (is_space(*p)) {
@@ -1088,29 +904,199 @@ void check_records(Input &in, long long record, long long n)
             }
             InBuffer<false> src{p};
             Scan scan;
-            if (p < whole_end && scan_number(src, scan) && scan.whole + scan.exponent <= SAFE_EXPONENT) {
+            if (p < unsplit_end && scan_number(src, scan) && scan.int_digits + scan.exponent <= SAFE_EXPONENT) {
                 p = src.p;
                 continue;
             }
             in.pos = static_cast<std::size_t>(p - in.buf);
             read_number(in, record);
             p = in.buf + in.pos;
-            whole_end = in.buf + in.whole_end;
+            unsplit_end = in.buf + in.unsplit_end;
         }
     }
     in.pos = static_cast<std::size_t>(p - in.buf);
+}
+// }==== Numbers
+
+// {==== Output: smooth2.txt, written a whole number of lines at a time
+constexpr std::size_t OUTPUT_BYTES = 65536;  // held before it is written
+
+// "smooth2.txt" and the bytes held for it.  Bytes held and bytes the file
+// has taken are counted apart, so that the file can always be cut back to
+// its last whole line.
+struct Output {
+    FileHandle fd = NO_FILE;
+    bool regular = false;          // a regular file, which can be cut back
+    unsigned char *buf = nullptr;
+    std::size_t held = 0;          // bytes held in the buffer
+    std::size_t held_sent = 0;     // of those, bytes the file has already taken
+    std::size_t held_line_end = 0; // of those, bytes up to the end of the last whole line
+    long long file_bytes = 0;      // bytes the file has taken
+    long long file_line_end = 0;   // of those, bytes up to the end of the last whole line
+
+    Output() = default;
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    ~Output() { close_and_free(fd, buf); }
+};
+
+// Opens "smooth2.txt" (see open_output), or says why it may not be written.
+void open_checked_output(const Input &in, Output &out)
+{
+    check_stop();
+    const Opened opened = open_output(in.fd, out.fd, out.regular);
+    if (opened == Opened::FAILED) {
+        check_stop();  // an open cut short by a stop
+        throw call_failure(Target::OUTPUT);
+    }
+    if (opened != Opened::READY) {
+        Failure f = program_failure(OUTPUT_NAME);
+        opened == Opened::SAME_FILE ? append(f, ": is the same file as %s", INPUT_NAME)
+                                    : append(f, ": in use by another run");
+        throw f;
+    }
+}
+
+// Writes everything held, never offering twice what the file has taken.  A
+// short count is no error: a real one (a full disk) reports itself on the
+// next try.  A pipe or FIFO may block as long as its reader likes, so a stop
+// is looked for before each write to one; a regular file does not block, and
+// still takes the whole lines held after a stop.
+void drain(Output &out)
+{
+    while (out.held_sent < out.held) {
+        if (!out.regular) {
+            check_stop();
+        }
+        const long long r = write_some(out.fd, out.buf + out.held_sent, out.held - out.held_sent);
+        if (r <= 0) {
+            // The whole lines that did reach the file are kept.
+            for (std::size_t q = out.held_sent; q > 0; --q) {
+                if (out.buf[q - 1] == '\n') {
+                    out.file_line_end = out.file_bytes - static_cast<long long>(out.held_sent - q);
+                    break;
+                }
+            }
+            check_stop();  // a write cut short by a stop
+            throw call_failure(Target::OUTPUT);
+        }
+        out.file_bytes += r;
+        out.held_sent += static_cast<std::size_t>(r);
+    }
+    if (out.held_line_end > 0) {
+        out.file_line_end = out.file_bytes - static_cast<long long>(out.held - out.held_line_end);
+    }
+    out.held = out.held_sent = out.held_line_end = 0;
+}
+
+// Adds text that ends a line when `line_ends`.  Text that fits the buffer
+// is never split between two writes.
+void put(Output &out, const void *data, std::size_t n, bool line_ends)
+{
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    if (n > OUTPUT_BYTES - out.held) {
+        drain(out);
+    }
+    for (; n > OUTPUT_BYTES - out.held; n -= OUTPUT_BYTES) {  // a header word too long for the buffer
+        std::memcpy(out.buf, bytes, OUTPUT_BYTES);
+        bytes += OUTPUT_BYTES;
+        out.held = OUTPUT_BYTES;
+        drain(out);
+    }
+    std::memcpy(out.buf + out.held, bytes, n);
+    out.held += n;
+    out.held_line_end = line_ends ? out.held : out.held_line_end;
+}
+
+// Ends the output.  After a failure the whole lines held are still written
+// unless the output failed, and part of a line is cut back.  A failure of
+// the output, its close included, outranks any other: then not even the
+// lines written are sure.  True, with `failure` saying why, when it failed.
+bool finish(Output &out, Failure &failure, bool failed)
+{
+    if (failed && !failure.output_failed) {
+        out.held = std::max(out.held_line_end, out.held_sent);
+        try {
+            drain(out);
+        } catch (const Failure &f) {
+            failure = f;
+        }
+    }
+    if (failed && out.regular && out.file_bytes != out.file_line_end) {
+        (void)cut_back(out.fd, out.file_line_end);
+    }
+    if (!close_file(std::exchange(out.fd, NO_FILE)) && !failure.output_failed) {
+        failed = true;
+        failure = call_failure(Target::OUTPUT);
+    }
+    return failed;
+}
+// }==== Output
+
+// {==== Conversion: the header and the records, from opening to closing
+// Most data lines written, and the largest count written on line 2.
+constexpr int MAX_RECORDS = 2048;
+
+// Copies one header word to its own output line, streaming it through so
+// that a word of any length is copied whole.
+void copy_word(Input &in, Output &out, const char *name)
+{
+    if (skip_space(in) == END) {
+        throw missing(in, HEADER, name);
+    }
+    for (;;) {
+        const std::size_t start = in.pos;
+        while (in.pos < in.len && !is_space(in.buf[in.pos])) {
+            ++in.pos;
+        }
+        put(out, in.buf + start, in.pos - start, false);
+        if (in.pos < in.len || !refill(in)) {
+            break;
+        }
+    }
+    put(out, LINE_END, sizeof LINE_END - 1, true);
+}
+
+int read_count(Input &in)
+{
+    const char *name = "the record count";
+    int c = skip_space(in);
+    if (c == END) {
+        throw missing(in, HEADER, name);
+    }
+    in.mark = in.pos;
+    in.mark_lost = false;
+    const bool negative = c == '-';
+    if (c == '+' || c == '-') {
+        ++in.pos;
+        c = peek(in);
+    }
+    if (!is_digit(c)) {
+        throw unexpected_word(in, HEADER, name);
+    }
+    // Saturates one past the most negative int, which is enough to tell
+    // every value that fits from every value that does not.
+    constexpr long long LIMIT = 2147483648LL;
+    long long value = 0;
+    for (; is_digit(c); c = peek(in)) {
+        value = std::min(LIMIT + 1, value * 10 + (c - '0'));
+        ++in.pos;
+    }
+    if (value > (negative ? LIMIT : LIMIT - 1)) {
+        throw out_of_range(in, HEADER, "a record count within the signed 32-bit range");
+    }
+    in.mark = NO_MARK;
+    return static_cast<int>(negative ? -value : value);
 }
 
 void convert(Input &in, Output &out)
 {
     copy_word(in, out, "the first header word");
-
     const int n = read_count(in);
     char line[160];
     char *p = std::to_chars(line, line + sizeof line, std::min(n, MAX_RECORDS)).ptr;
     p = std::copy_n(LINE_END, sizeof LINE_END - 1, p);
     put(out, line, static_cast<std::size_t>(p - line), true);
-
     copy_word(in, out, "the second header word");
     copy_word(in, out, "the third header word");
 
@@ -1140,110 +1126,7 @@ void convert(Input &in, Output &out)
     drain(out);
 }
 
-// Writes all of `text` to standard output or error; false when a write
-// failed (file_failure then tells why).
-bool write_all(int stream, const char *text, std::size_t n)
-{
-    for (long long r = 0; n > 0; text += r, n -= static_cast<std::size_t>(r)) {
-        r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
-        if (r <= 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-constexpr const char *HELP =
-    "Usage: smooth_convert [--help] [--version]\n"
-    "Reads smooth1.txt in the current directory and writes smooth2.txt beside it:\n"
-    "the header's four items one to a line (the count at most 2048), then for each\n"
-    "record c1 c2 c3 c4 with x = c1 * 0.2 - 360 >= -200 the line \"x y\" with\n"
-    "y = c2 * 1e-6, six decimals each, at most 2048 lines.  Other arguments are\n"
-    "ignored, with a warning.  Exit status: 0 when every record was read and every\n"
-    "line written; 1 otherwise, with one line on standard error saying why; a run\n"
-    "that is stopped says so in one line, then ends by the stopping signal.\n"
-    "Full documentation: " DOCUMENTATION "\n";
-
-// Nothing more can be done if even standard error fails.
-void report(Failure failure)
-{
-    failure.text[failure.len] = '\n';  // append leaves room for it
-    (void)write_all(2, failure.text, failure.len + 1);
-}
-
-// --help and --version answer and end the run before any file is touched
-// (a failed write of the answer is an error like any other), and then
-// other arguments go unremarked.  Otherwise any argument changes nothing,
-// as callers may rely on, but is named on standard error.  False when the
-// run ends here, with `failed` set if it failed.
-bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
-            const char *text = argv[i][2] == 'h' ? HELP : "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
-            failed = !write_all(1, text, std::strlen(text));
-            failure = failed ? file_failure("write error") : failure;
-            return false;
-        }
-    }
-    for (int i = 1; i < argc; ++i) {
-        Failure warning;
-        append(warning, "%s: ignoring argument ", PROGRAM);
-        append_argument(warning, argv[i]);
-        append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
-               OUTPUT_NAME);
-        report(warning);
-    }
-    return true;
-}
-
-// Ends the output.  After a failure the whole lines held are still written
-// unless the output failed, and a file left with part of a line is cut back
-// to its last whole line (if that fails, the failure reported stands).  A
-// failure of the output, its close included, outranks any other: then not
-// even the lines written are sure.  Returns whether the run failed, and
-// then `failure` says why.
-bool finish(Output &out, Failure &failure, bool failed)
-{
-    if (failed && !failure.output_failed) {
-        out.len = std::max(out.line_end, out.sent);
-        try {
-            drain(out);
-        } catch (const Failure &f) {
-            failure = f;
-        }
-    }
-    if (failed && out.regular && out.written != out.whole) {
-        (void)cut_back(out.fd, out.whole);
-    }
-    const FileHandle fd = out.fd;
-    out.fd = NO_FILE;
-    if (!close_file(fd) && !failure.output_failed) {
-        failed = true;
-        failure = file_failure(OUTPUT_NAME);
-    }
-    return failed;
-}
-
-// Opens "smooth2.txt" (see open_output), or says why it may not be written.
-void open_checked_output(const Input &in, Output &out)
-{
-    check_stop();
-    const Opened opened = open_output(in.fd, out.fd, out.regular);
-    if (opened == Opened::FAILED) {
-        check_stop();  // an open cut short by a stop
-        throw file_failure(OUTPUT_NAME);
-    }
-    if (opened != Opened::READY) {
-        Failure f = program_failure(OUTPUT_NAME);
-        opened == Opened::SAME_FILE ? append(f, ": is the same file as %s", INPUT_NAME)
-                                    : append(f, ": in use by another run");
-        throw f;
-    }
-}
-
-// The conversion from start to end; true when it failed, and then
-// `failure` says why.
+// The conversion from start to end; true, with `failure` saying why, when it failed.
 bool convert_files(Failure &failure)
 {
     // malloc, not new, and no throw when it fails: a thrown Failure needs
@@ -1264,7 +1147,7 @@ bool convert_files(Failure &failure)
         in.fd = open_input();
         if (in.fd == NO_FILE) {
             check_stop();  // an open cut short by a stop
-            throw file_failure(INPUT_NAME);
+            throw call_failure(Target::INPUT);
         }
         // Read the first chunk before the output is opened, so that an
         // input that opens but cannot be read (a directory, say) leaves
@@ -1278,10 +1161,73 @@ bool convert_files(Failure &failure)
     }
     return finish(out, failure, false);
 }
+// }==== Conversion
+
+// {==== Arguments: --help, --version, and a warning for any other
+constexpr const char *HELP =
+    "Usage: smooth_convert [--help] [--version]\n"
+    "Reads smooth1.txt in the current directory and writes smooth2.txt beside it:\n"
+    "the header's four items one to a line (the count at most 2048), then for each\n"
+    "record c1 c2 c3 c4 with x = c1 * 0.2 - 360 >= -200 the line \"x y\" with\n"
+    "y = c2 * 1e-6, six decimals each, at most 2048 lines.  Other arguments are\n"
+    "ignored, with a warning.  Exit status: 0 when every record was read and every\n"
+    "line written; 1 otherwise, with one line on standard error saying why; a run\n"
+    "that is stopped says so in one line, then ends by the stopping signal.\n"
+    "Full documentation: " DOCUMENTATION "\n";
+
+// Writes all of `text` to standard output or error; false when a write failed.
+bool write_all(int stream, const char *text, std::size_t n)
+{
+    for (long long r = 0; n > 0; text += r, n -= static_cast<std::size_t>(r)) {
+        r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
+        if (r <= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Nothing more can be done if even standard error fails.
+void report(Failure failure)
+{
+    failure.text[failure.len] = '\n';  // append leaves room for it
+    (void)write_all(2, failure.text, failure.len + 1);
+}
+
+// --help and --version answer and end the run before any file is touched,
+// other arguments unremarked.  Otherwise an argument changes nothing, as
+// callers may rely on, but is named.  False when the run ends here.
+bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
+            const char *text = argv[i][2] == 'h' ? HELP : "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n";
+            if (!write_all(1, text, std::strlen(text))) {
+                failed = true;
+                failure = call_failure(Target::STANDARD_OUTPUT);
+            }
+            return false;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        Failure warning = program_failure("ignoring argument ");
+        append_argument(warning, argv[i]);
+        append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
+               OUTPUT_NAME);
+        report(warning);
+    }
+    return true;
+}
+// }==== Arguments
 
 }  // namespace
 
-int main(int argc, char **argv)
+// Renamed where another program drives the converter (the fuzz harness, the reading check).
+#ifndef SMOOTH_CONVERT_ENTRY
+#define SMOOTH_CONVERT_ENTRY main
+#endif
+
+int SMOOTH_CONVERT_ENTRY(int argc, char **argv)
 {
     catch_stop_signals();
     Failure failure;
@@ -1290,8 +1236,7 @@ int main(int argc, char **argv)
         prepare_process();
         failed = convert_files(failure);
     }
-    // A last look, with the stop signals held back so that none can come
-    // after it: a stop at any moment of the run ends it with its line.
+    // A last look, with stop signals held back: a stop at any moment ends the run with its line.
     hold_stop_signals();
     if (stop_signal != 0) {
         failed = true;

@@ -90,25 +90,8 @@ TEST(Solve3x3Property, WellConditionedSystemsAreSolvedAndInverted)
         const double rhs[3] = {random_entry(rng), random_entry(rng), random_entry(rng)};
         const testutil::SolveOutcome out = solve_captured(a, rhs);
         ASSERT_EQ(out.printed, "") << "seed " << SEED + 1 << ", trial " << trial;
-        for (int i = 0; i < 3; ++i) {
-            double residual = -rhs[i];
-            double size = std::fabs(rhs[i]);
-            for (int j = 0; j < 3; ++j) {
-                residual += a[i][j] * out.sol[j];
-                size += std::fabs(a[i][j] * out.sol[j]);
-            }
-            EXPECT_LE(std::fabs(residual), 16.0 * EPS * size) << "seed " << SEED + 1 << ", trial " << trial;
-            for (int j = 0; j < 3; ++j) {
-                double product = 0.0;
-                double product_size = 0.0;
-                for (int k = 0; k < 3; ++k) {
-                    product += out.mat[i][k] * a[k][j];
-                    product_size += std::fabs(out.mat[i][k] * a[k][j]);
-                }
-                EXPECT_LE(std::fabs(product - (i == j ? 1.0 : 0.0)), 16.0 * EPS * product_size)
-                    << "seed " << SEED + 1 << ", trial " << trial << ", (" << i << ", " << j << ")";
-            }
-        }
+        SCOPED_TRACE("seed " + std::to_string(SEED + 1) + ", trial " + std::to_string(trial));
+        testutil::expect_solves(a, rhs, out, 16.0 * EPS);
     }
 }
 

@@ -39,35 +39,13 @@ void PrintTo(const SuccessCase &c, std::ostream *os)
 class SolveSucceeds : public testing::TestWithParam<SuccessCase> {};
 
 // Interchanges and their undoing are checked through what they must
-// preserve: the unknowns come back in the caller's order (small residual),
-// and the matrix left behind really is the inverse of the one passed in.
+// preserve (see expect_solves).
 TEST_P(SolveSucceeds, SolvesAndLeavesTheInverse)
 {
     const SuccessCase &c = GetParam();
     const SolveOutcome out = run_solve(c.mat, c.rhs);
     EXPECT_EQ(out.printed, "");
-
-    for (int i = 0; i < 3; ++i) {
-        double lhs = 0.0;
-        double scale = std::fabs(c.rhs[i]);
-        for (int j = 0; j < 3; ++j) {
-            lhs += c.mat[i][j] * out.sol[j];
-            scale += std::fabs(c.mat[i][j] * out.sol[j]);
-        }
-        EXPECT_NEAR(lhs, c.rhs[i], 1e-13 * scale) << "equation " << i;
-    }
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            double product = 0.0;
-            double scale = 0.0;
-            for (int m = 0; m < 3; ++m) {
-                product += out.mat[i][m] * c.mat[m][j];
-                scale += std::fabs(out.mat[i][m] * c.mat[m][j]);
-            }
-            EXPECT_NEAR(product, i == j ? 1.0 : 0.0, 1e-13 * (scale + 1.0))
-                << "inverse times original at (" << i << ", " << j << ")";
-        }
-    }
+    testutil::expect_solves(c.mat, c.rhs, out, 1e-13);
 }
 
 // The fit system's abscissae, as the report builds them.
