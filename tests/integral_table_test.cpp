@@ -21,16 +21,6 @@ namespace {
 // program built for another architecture.
 const std::string PROGRAM = testutil::program_under_test("NUMTOOLS_TEST_INTEGRAL_TABLE", INTEGRAL_TABLE_EXE);
 
-std::vector<std::string> split_lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::string fixed6(double v)
 {
     char buf[64];
@@ -38,49 +28,46 @@ std::string fixed6(double v)
     return buf;
 }
 
-std::vector<std::string> fields(const std::string &row)
+// Whitespace-separated fields, or with `lines` the lines, of `text`.
+std::vector<std::string> split(const std::string &text, bool lines = false)
 {
     std::vector<std::string> out;
-    std::istringstream in(row);
-    for (std::string f; in >> f;) {
+    std::istringstream in(text);
+    for (std::string f; lines ? static_cast<bool>(std::getline(in, f)) : static_cast<bool>(in >> f);) {
         out.push_back(f);
     }
     return out;
 }
 
-class Report : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        testutil::TempDir dir;
-        run_ = new testutil::RunResult(testutil::run_program(PROGRAM, dir.path()));
-        lines_ = new std::vector<std::string>(split_lines(testutil::lf_text(run_->out)));
-    }
-    static void TearDownTestSuite()
-    {
-        delete run_;
-        delete lines_;
-    }
-    static const std::string &row(int i) { return (*lines_)[3 + i]; }
+// One run of the report, shared by the tests that only read it.
+const testutil::RunResult &report()
+{
+    static const testutil::RunResult run = testutil::run_program(PROGRAM, testutil::TempDir().path());
+    return run;
+}
 
-    static testutil::RunResult *run_;
-    static std::vector<std::string> *lines_;
-};
+const std::vector<std::string> &report_lines()
+{
+    static const std::vector<std::string> lines = split(testutil::lf_text(report().out), true);
+    return lines;
+}
 
-testutil::RunResult *Report::run_ = nullptr;
-std::vector<std::string> *Report::lines_ = nullptr;
+const std::string &row(int i)
+{
+    return report_lines()[3 + i];
+}
 
 // Every byte, against the report worked out apart from the program by
 // tests/data/integral_table_reference.py: a changed digit anywhere fails.
-TEST_F(Report, MatchesTheIndependentReferenceByteForByte)
+TEST(Report, MatchesTheIndependentReferenceByteForByte)
 {
     const std::string reference = testutil::read_file(REPORT_REFERENCE);
     ASSERT_EQ(reference.size(), 12722u);
-    EXPECT_EQ(run_->out, testutil::system_text(reference));
+    EXPECT_EQ(report().out, testutil::system_text(reference));
 }
 
 // A 64 KiB stack, which a report held on the stack overran.
-TEST_F(Report, SameInASmallStack)
+TEST(Report, SameInASmallStack)
 {
     if (testutil::windows_build()) {
         GTEST_SKIP() << "Wine sets its own stack";
@@ -88,45 +75,41 @@ TEST_F(Report, SameInASmallStack)
     testutil::TempDir dir;
     const testutil::RunResult small = testutil::run_program(PROGRAM, dir.path(), "", testutil::limit("stack", 65536));
     EXPECT_EQ(small.status, 0) << small.err;
-    EXPECT_EQ(small.out, run_->out);
+    EXPECT_EQ(small.out, report().out);
 }
 
-TEST_F(Report, ExitsZeroWithNothingOnStandardError)
+TEST(Report, ExitsZeroWithNothingOnStandardError)
 {
-    EXPECT_EQ(run_->status, 0);
-    EXPECT_EQ(run_->err, "");
+    EXPECT_EQ(report().status, 0);
+    EXPECT_EQ(report().err, "");
 }
 
-TEST_F(Report, HasTheFixedShape)
+TEST(Report, HasTheFixedShape)
 {
-    ASSERT_EQ(lines_->size(), 259u);
-    EXPECT_EQ(run_->out.back(), '\n');
-    EXPECT_EQ((*lines_)[0], "");
-    EXPECT_EQ((*lines_)[1].rfind(" a,b,c = ", 0), 0u) << (*lines_)[1];
-    EXPECT_EQ(fields((*lines_)[1]).size(), 5u);
-    EXPECT_EQ((*lines_)[2], "");
+    ASSERT_EQ(report_lines().size(), 259u);
+    EXPECT_EQ(report().out.back(), '\n');
+    EXPECT_EQ(report_lines()[0], "");
+    EXPECT_EQ(report_lines()[1].rfind(" a,b,c = ", 0), 0u) << report_lines()[1];
+    EXPECT_EQ(split(report_lines()[1]).size(), 5u);
+    EXPECT_EQ(report_lines()[2], "");
     for (int i = 0; i < 256; ++i) {
-        // Built piecewise: g++ 12 warns falsely on " " + std::string&&.
-        std::string prefix(1, ' ');
-        prefix += std::to_string(i);
-        prefix += "  ";
-        EXPECT_EQ(row(i).rfind(prefix, 0), 0u) << row(i);
-        EXPECT_EQ(fields(row(i)).size(), 5u) << row(i);
+        EXPECT_EQ(row(i).rfind(std::string(" ").append(std::to_string(i)).append("  "), 0), 0u) << row(i);
+        EXPECT_EQ(split(row(i)).size(), 5u) << row(i);
     }
 }
 
-TEST_F(Report, FirstRowIsTheLeftEndOfTheGrid)
+TEST(Report, FirstRowIsTheLeftEndOfTheGrid)
 {
-    ASSERT_EQ(lines_->size(), 259u);
+    ASSERT_EQ(report_lines().size(), 259u);
     const double sample = static_cast<float>(std::sin(15.0) / 15.0);
     EXPECT_EQ(row(0), " 0  -15.000000  " + fixed6(sample) + "  " + fixed6(64.0 * 225 + 80.0 / 3.0 * 3375) +
                           "  0.000000");
 }
 
-TEST_F(Report, LastRowIsAtFifteenAndHoldsTheWholeIntegral)
+TEST(Report, LastRowIsAtFifteenAndHoldsTheWholeIntegral)
 {
-    ASSERT_EQ(lines_->size(), 259u);
-    const std::vector<std::string> last = fields(row(255));
+    ASSERT_EQ(report_lines().size(), 259u);
+    const std::vector<std::string> last = split(row(255));
     EXPECT_EQ(last[1], "15.000000");
     // Reference value of the integral of sin(t)/t over [-15, 15], from a
     // fine composite Simpson rule in double precision.
@@ -140,13 +123,13 @@ TEST_F(Report, LastRowIsAtFifteenAndHoldsTheWholeIntegral)
     EXPECT_NEAR(std::stod(last[4]), 2.0 * si, 2e-4);
 }
 
-TEST_F(Report, AbscissaColumnShowsSinglePrecision)
+TEST(Report, AbscissaColumnShowsSinglePrecision)
 {
-    ASSERT_EQ(lines_->size(), 259u);
+    ASSERT_EQ(report_lines().size(), 259u);
     const double t = -15.0 + 3 * (30.0 / 255.0);
     const std::string as_float = fixed6(static_cast<float>(t));
     ASSERT_NE(as_float, fixed6(t)) << "the case no longer tells the two apart";
-    EXPECT_EQ(fields(row(3))[1], as_float);
+    EXPECT_EQ(split(row(3))[1], as_float);
 }
 
 TEST(ReportWriteErrors, NameTheirRealCauseAndKeepWholeLines)
@@ -250,13 +233,11 @@ TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         close(fds[0]);
-        testutil::Inherit inherit;
+        testutil::Inherit inherit{{}, {}, fds[1]};
         (blocked ? inherit.blocked : inherit.ignored).push_back(SIGPIPE);
-        inherit.stdout_fd = fds[1];
-        const pid_t pid = testutil::start_shell("exec " + testutil::quoted(PROGRAM) + " 2>" +
-                                                    testutil::quoted((dir.path() / "stderr").string()), inherit);
+        const int status = testutil::wait_child(testutil::start_shell(
+            "exec " + testutil::quoted(PROGRAM) + " 2>" + testutil::quoted((dir.path() / "stderr").string()), inherit));
         close(fds[1]);
-        const int status = testutil::wait_child(pid);
         const bool windows = testutil::windows_build();
         EXPECT_EQ(status, windows ? 1 : 128 + SIGPIPE) << blocked;
         EXPECT_EQ(testutil::read_file(dir.path() / "stderr"), windows ? "integral_table: write error: Broken pipe\n" : "");
@@ -279,15 +260,12 @@ TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
             std::filesystem::remove(log);
             const testutil::RunResult run =
                 testutil::run_program(PROGRAM, dir.path(), "", testutil::failing_allocation(n, later_too, log));
-            if (run.status == 0) {
-                EXPECT_EQ(run.out, complete) << n;
-            } else {
-                EXPECT_EQ(run.status, 1) << n << (later_too ? " on" : "");
-                EXPECT_EQ(run.err, "integral_table: out of memory\n") << n;
-                EXPECT_EQ(run.out, "") << n;
-                EXPECT_TRUE(std::filesystem::exists(log)) << n << ": reported, but no failure was injected";
-                ++reported;
-            }
+            const bool failed = run.status != 0;
+            EXPECT_EQ(run.out, failed ? "" : complete) << n;
+            EXPECT_EQ(run.status, failed ? 1 : 0) << n << (later_too ? " on" : "");
+            EXPECT_EQ(run.err, failed ? "integral_table: out of memory\n" : run.err) << n;
+            EXPECT_TRUE(!failed || std::filesystem::exists(log)) << n << ": reported, but no failure was injected";
+            reported += failed ? 1 : 0;
         }
     }
     // A preload that failed nothing would let every run above pass.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -35,11 +34,7 @@ std::string quoted(const std::string &s)
 {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return q + "'";
 }
@@ -99,13 +94,8 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
         command.append(" ").append(quoted(argument));
     }
     command += " </dev/null >" + target + " 2>" + quoted(err_file.string());
-    RunResult result;
-    result.status = wait_child(start_shell(command));
-    if (stdout_target.empty()) {
-        result.out = read_file(out_file);
-    }
-    result.err = read_file(err_file);
-    return result;
+    const int status = wait_child(start_shell(command));
+    return {status, stdout_target.empty() ? read_file(out_file) : "", read_file(err_file)};
 }
 
 std::string program_under_test(const char *variable, const char *built)
@@ -156,17 +146,13 @@ bool is_whole_line_prefix(const std::string &part, const std::string &complete)
     return complete.compare(0, part.size(), part) == 0 && (part.empty() || part.back() == '\n');
 }
 
-namespace {
-
-std::string replace_all(std::string text, const std::string &from, const std::string &to)
+static std::string replace_all(std::string text, const std::string &from, const std::string &to)
 {
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
         text.replace(at, from.size(), to);
     }
     return text;
 }
-
-}  // namespace
 
 std::string system_text(const std::string &text)
 {

@@ -9,8 +9,7 @@
 
 namespace testutil {
 
-// A fresh directory under the system's temporary directory, removed again
-// when the object goes away.
+// A fresh directory under the system's temporary directory, removed with it.
 class TempDir {
 public:
     TempDir();
@@ -40,54 +39,46 @@ pid_t start_shell(const std::string &command, const Inherit &inherit = {});
 int wait_child(pid_t pid, int seconds = 600);
 
 struct RunResult {
-    int status = -1;  // exit status, or 128 + signal number
+    int status = -1;  // as wait_child gives it
     std::string out;
     std::string err;
 };
 
-// The program to test: the one named by the environment variable, if set
-// (a build for another system, run under an emulator), else `built`.
+// The program to test: the one the environment variable names (a build for
+// another system, run under an emulator), else `built`.
 std::string program_under_test(const char *variable, const char *built);
 
-// Where the programs under test run, for the tests that cannot run there,
-// which skip and say why.
+// Where the programs under test run, for the tests that cannot run
+// everywhere: they skip, and say why.
 bool windows_build();  // a Windows build, run under Wine
 bool emulated();       // a build for another system, under qemu or Wine
 bool preloadable();    // a native, dynamically linked, unsanitized build
 
-// Standard output closed, as a `stdout_target`.
-inline const std::string CLOSED = "&-";
+inline const std::string CLOSED = "&-";  // standard output closed, as a `stdout_target`
 
-// Runs `program` in `dir` with standard input from /dev/null, standard
-// output sent to `stdout_target` (a file name, CLOSED, or empty to capture
-// it), with `arguments`.  `setup`, if given, is a shell command run first in
-// the shell that then becomes the program, to set what the program
-// inherits: a limit, an environment variable.
+// Runs `program` with `arguments` in `dir`, standard input from /dev/null,
+// standard output sent to `stdout_target` (a file, CLOSED, or captured when
+// empty).  `setup` is a shell command run first in the shell that becomes
+// the program, to set what it inherits: a limit, an environment variable.
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
                       const std::string &stdout_target = "", const std::string &setup = "",
                       const std::vector<std::string> &arguments = {});
 
-// A `setup` that makes the program's n-th heap allocation fail, and with
-// `later_too` every one after it as well; each failure it injects adds a
-// byte to `log`.
+// `setup`s: the n-th heap allocation fails (with `later_too`, every one
+// after it as well), each failure adding a byte to `log`; closing the file
+// `name` reports an I/O error, or with `stops` raises SIGINT and SIGTERM;
+// the limit `resource` of prlimit(1) (fsize, stack) is `value`.
 std::string failing_allocation(int n, bool later_too, const std::filesystem::path &log);
-
-// A `setup` that makes closing the file `name` report an I/O error, or with
-// `stops`, succeed with SIGINT and then SIGTERM raised as it closes.
 std::string failing_close(const std::string &name, bool stops = false);
-
-// A `setup` that sets the limit `resource` of prlimit(1) (fsize, stack).
 std::string limit(const char *resource, long value);
 
-// `s` quoted for the shell.
-std::string quoted(const std::string &s);
+std::string quoted(const std::string &s);  // for the shell
 
 // Whether `part` is the complete result's first whole lines and nothing else.
 bool is_whole_line_prefix(const std::string &part, const std::string &complete);
 
-// Text as the program under test writes its text files (smooth2.txt, the
-// report): lines that end in LF, or in CR LF for a Windows build.  lf_text
-// undoes it.
+// Text as the program under test writes its text files: lines that end in
+// LF, or in CR LF for a Windows build.  lf_text undoes it.
 std::string system_text(const std::string &text);
 std::string lf_text(const std::string &text);
 

@@ -31,7 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The two builds under test: normally the ones built beside these tests, and
-// under emulation the same programs built for another architecture.
+// under emulation the same programs built for another system.
 const std::string CONVERTER = testutil::program_under_test("NUMTOOLS_TEST_SMOOTH_CONVERT", SMOOTH_CONVERT_EXE);
 const std::string TINY_CONVERTER =
     testutil::program_under_test("NUMTOOLS_TEST_SMOOTH_CONVERT_TINY", SMOOTH_CONVERT_TINY_CHUNK_EXE);
@@ -46,21 +46,21 @@ struct Conversion {
 Conversion convert_in(const std::string &program, const fs::path &dir, const std::string &setup = "")
 {
     const testutil::RunResult run = testutil::run_program(program, dir, "", setup);
-    Conversion c;
-    c.status = run.status;
-    c.err = run.err;
-    c.output_exists = fs::exists(dir / "smooth2.txt");
-    if (c.output_exists && fs::is_regular_file(dir / "smooth2.txt")) {
-        c.output = testutil::read_file(dir / "smooth2.txt");
-    }
-    return c;
+    const fs::path output = dir / "smooth2.txt";
+    return {run.status, run.err, fs::exists(output), fs::is_regular_file(output) ? testutil::read_file(output) : ""};
 }
 
-Conversion convert(const std::string &program, const std::string &input)
-{
+// A fresh folder holding `input` as smooth1.txt.
+struct Folder {
     testutil::TempDir dir;
-    testutil::write_file(dir.path() / "smooth1.txt", input);
-    return convert_in(program, dir.path());
+    explicit Folder(const std::string &input) { testutil::write_file(path() / "smooth1.txt", input); }
+    const fs::path &path() const { return dir.path(); }
+};
+
+Conversion convert(const std::string &program, const std::string &input, const std::string &setup = "")
+{
+    const Folder folder(input);
+    return convert_in(program, folder.path(), setup);
 }
 
 // The expected data line for a record, worked out independently of the
@@ -70,12 +70,9 @@ std::string expected_line(const std::string &c1, const std::string &c2)
 {
     const double x = static_cast<double>(std::strtof(c1.c_str(), nullptr)) * 0.2 - 360.0;
     const double y = static_cast<double>(std::strtof(c2.c_str(), nullptr)) * 1e-6;
-    if (!(x >= -200.0)) {
-        return "";
-    }
     char buf[160];
     std::snprintf(buf, sizeof buf, "%f %f\n", x, y);
-    return buf;
+    return x >= -200.0 ? buf : "";
 }
 
 std::string header(const std::string &count)
@@ -83,36 +80,63 @@ std::string header(const std::string &count)
     return "Spectrum\n" + count + "\nnm\ncounts\n";
 }
 
+// Records enough for about 40 KB of output, more than any one block a
+// library might write at a time.
+std::string many_records(int n)
+{
+    std::string text = header(std::to_string(n));
+    for (int r = 0; r < n; ++r) {
+        text += std::to_string(1000 + r) + " " + std::to_string(r) + ".5 0 0\n";
+    }
+    return text;
+}
+
 class Converter : public testing::TestWithParam<std::string> {
 protected:
     Conversion run(const std::string &input) const { return convert(GetParam(), input); }
 };
 
-struct GoodCase {
+// A table case: an input, and what the run leaves in smooth2.txt; for an
+// input that is refused, the diagnostic too (without the program's name).
+struct Case {
     const char *name;
     std::string input;
     std::string output;
+    std::string message = {};  // empty for an input that is accepted
 };
 
-void PrintTo(const GoodCase &c, std::ostream *os)
+void PrintTo(const Case &c, std::ostream *os)
 {
     *os << c.name;
 }
 
-class ConverterAccepts : public testing::TestWithParam<std::tuple<std::string, GoodCase>> {};
+using CaseOnBuild = testing::TestWithParam<std::tuple<std::string, Case>>;
+class ConverterAccepts : public CaseOnBuild {};
+class ConverterRejects : public CaseOnBuild {};
 
-TEST_P(ConverterAccepts, WritesExactlyTheExpectedFile)
+void expect_conversion(const CaseOnBuild &test)
 {
-    const auto &[program, c] = GetParam();
+    const auto &[program, c] = test.GetParam();
     const Conversion got = convert(program, c.input);
-    EXPECT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, c.message.empty() ? 0 : 1) << got.err;
+    EXPECT_EQ(got.err, c.message.empty() ? "" : "smooth_convert: " + c.message + "\n");
     EXPECT_EQ(got.output, testutil::system_text(c.output));
 }
 
-const std::string LONG_WORD(1000, 'w');
+TEST_P(ConverterAccepts, WritesExactlyTheExpectedFile)
+{
+    expect_conversion(*this);
+}
 
-const GoodCase GOOD_CASES[] = {
+TEST_P(ConverterRejects, StopsWithOneLineAndKeepsWhatWasWritten)
+{
+    expect_conversion(*this);
+}
+
+const std::string LONG_WORD(1000, 'w');
+const std::string S2 = "S\n2\na\nb\n";
+
+const Case GOOD_CASES[] = {
     {"zero_count", "Spectrum 0 nm counts\n900 1 2 3\n", header("0")},
     {"negative_count_reads_no_record", "Spectrum -3 nm counts\nnot numbers at all\n", header("-3")},
     {"smallest_count", "S -2147483648 a b\n", "S\n-2147483648\na\nb\n"},
@@ -129,42 +153,84 @@ const GoodCase GOOD_CASES[] = {
     {"exponent_forms", "S 4 a b\n9E+2 1e-0 0 0\n90000e-2 +.5E1 0 0\n9.e2 5.E+000 0 0\n0009e0002 -0e99 0 0\n",
      "S\n4\na\nb\n" + expected_line("900", "1") + expected_line("900", "5") + expected_line("900", "5") +
          expected_line("900", "-0")},
-    {"count_forms", "S +007 a b\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n6 6 6 6\n7 7 7 7\n",
-     "S\n7\na\nb\n"},
-    {"long_header_words", LONG_WORD + " 0 " + LONG_WORD + "x " + LONG_WORD + "y", LONG_WORD + "\n0\n" +
-                                                                                   LONG_WORD + "x\n" + LONG_WORD +
-                                                                                   "y\n"},
+    {"count_forms", "S +007 a b\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n6 6 6 6\n7 7 7 7\n", "S\n7\na\nb\n"},
+    {"long_header_words", LONG_WORD + " 0 " + LONG_WORD + "x " + LONG_WORD + "y",
+     LONG_WORD + "\n0\n" + LONG_WORD + "x\n" + LONG_WORD + "y\n"},
     {"count_stops_at_a_point", "S 0.5 b\n", "S\n0\n.5\nb\n"},
-    {"text_after_the_last_record_is_ignored", "S 1 a b\n900 1 2 3 garbage 1e99999 \x01", "S\n1\na\nb\n" +
-                                                                                              expected_line("900",
-                                                                                                            "1")},
+    {"text_after_the_last_record_is_ignored", "S 1 a b\n900 1 2 3 garbage 1e99999 \x01",
+     "S\n1\na\nb\n" + expected_line("900", "1")},
     // 1000 + 2^-15 lies halfway between two single-precision values and
     // rounds to the even one, 1000, unless a non-zero digit follows, however
     // far out.
     {"ties_decided_far_out",
      "S 2 a b\n1000.000030517578125" + std::string(250, '0') + " 1 0 0\n1000.000030517578125" +
          std::string(250, '0') + "1 1 0 0\n",
-     "S\n2\na\nb\n-160.000000 0.000001\n" +
-         expected_line("1000.000030517578125" + std::string(250, '0') + "1", "1")},
+     "S\n2\na\nb\n-160.000000 0.000001\n" + expected_line("1000.000030517578125" + std::string(250, '0') + "1", "1")},
     {"largest_and_smallest_values",
-     "S 3 a b\n3.4028235677973366e38 -3.4028234e38 1e-50 -1e-46\n1e-45 1.4e-45 7e-46 0\n"
-     "1100 1.1754942e-38 0 0\n",
+     "S 3 a b\n3.4028235677973366e38 -3.4028234e38 1e-50 -1e-46\n1e-45 1.4e-45 7e-46 0\n1100 1.1754942e-38 0 0\n",
      "S\n3\na\nb\n" + expected_line("3.4028235677973366e38", "-3.4028234e38") + expected_line("1e-45", "1.4e-45") +
          expected_line("1100", "1.1754942e-38")},
 };
 
+const Case BAD_CASES[] = {
+    {"empty_file", "", "", "smooth1.txt:1: header: expected the first header word, found end of file"},
+    {"white_space_only", "\n\n \n", "", "smooth1.txt:3: header: expected the first header word, found end of file"},
+    {"no_count", "Spectrum\n", "Spectrum\n", "smooth1.txt:1: header: expected the record count, found end of file"},
+    {"title_with_a_space", "My Title 3 a b\n", "My\n",
+     "smooth1.txt:1: header: expected the record count, found \"Title\""},
+    {"count_sign_alone", "S + 3 a b\n", "S\n", "smooth1.txt:1: header: expected the record count, found \"+\""},
+    {"count_too_large", "S\n2147483648 a b\n", "S\n",
+     "smooth1.txt:2: header: expected a record count within the signed 32-bit range, found \"2147483648\""},
+    {"count_far_too_small", "S -99999999999999999999999 a b\n", "S\n",
+     "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found "
+     "\"-99999999999999999999999\""},
+    {"count_just_too_small", "S -2147483649 a b\n", "S\n",
+     "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found \"-2147483649\""},
+    {"no_third_word", "S 2 a", "S\n2\na\n", "smooth1.txt:1: header: expected the third header word, found end of file"},
+    {"records_end_early", "S 2 a b\n900 1 2 3\n900 1 2\n", S2 + "-180.000000 0.000001\n",
+     "smooth1.txt:3: record 2: expected a number, found end of file"},
+    {"huge_count_over_a_short_file", "S 2147483647 a b\n900 1 2 3\n", "S\n2048\na\nb\n-180.000000 0.000001\n",
+     "smooth1.txt:2: record 2: expected a number, found end of file"},
+    {"word_for_a_number", "S 2 a b\n900 1 2 3\n\n900 abc 2 3\n", S2 + "-180.000000 0.000001\n",
+     "smooth1.txt:4: record 2: expected a number, found \"abc\""},
+    {"exponent_without_digits", "S 2 a b\n900 1.5e+x 2 3\n", S2,
+     "smooth1.txt:2: record 1: expected a number, found \"e+x\""},
+    {"bare_exponent_mark", "S 2 a b\n900 5e 2 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \"e\""},
+    {"lone_point", "S 2 a b\n. 1 2 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \".\""},
+    {"lone_minus", "S 2 a b\n900 - 2 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \"-\""},
+    {"sign_and_point", "S 2 a b\n900 1 +.x 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \"+.x\""},
+    {"infinity", "S 2 a b\ninf 1 2 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \"inf\""},
+    {"not_a_number", "S 2 a b\n900 nan 2 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \"nan\""},
+    {"hexadecimal", "S 2 a b\n0x384 1 2 3\n", S2, "smooth1.txt:2: record 1: expected a number, found \"x384\""},
+    {"beyond_single_precision", "S 2 a b\n900 1 2 3\n900 1 3.40282356779733661637539395458142568448e38 3\n",
+     S2 + "-180.000000 0.000001\n",
+     "smooth1.txt:3: record 2: expected a number within single-precision range, found "
+     "\"3.40282356779733661637539395458142568448\"..."},
+    {"huge_exponent", "S 2 a b\n900 1 2 -1e99999999999999999999\n", S2,
+     "smooth1.txt:2: record 1: expected a number within single-precision range, found \"-1e99999999999999999999\""},
+    {"long_number_beyond_range", "S 2 a b\n900 1 2 1" + std::string(100, '0') + "\n", S2,
+     "smooth1.txt:2: record 1: expected a number within single-precision range, found \"1" + std::string(39, '0') +
+         "\"..."},
+    {"long_number_then_exponent_without_digits", "S 2 a b\n900 0." + std::string(90, '7') + "e+x 2 3\n", S2,
+     "smooth1.txt:2: record 1: expected a number, found \"e+x\""},
+    {"control_bytes_are_escaped", "S 2 a b\n900 \x01\"\\\xff 2 3\n", S2,
+     "smooth1.txt:2: record 1: expected a number, found \"\\x01\\\"\\\\\\xff\""},
+    {"long_word_is_cut_short", "S 2 a b\n900 " + std::string(100, 'z') + "\n", S2,
+     "smooth1.txt:2: record 1: expected a number, found \"" + std::string(40, 'z') + "\"..."},
+};
+
 // Test names: the case's own, marked when it runs on the tiny-chunk build.
-template <class Case>
 std::string case_name(const testing::TestParamInfo<std::tuple<std::string, Case>> &info)
 {
-    return std::string(std::get<1>(info.param).name) +
-           (std::get<0>(info.param) == CONVERTER ? "" : "_tiny_chunks");
+    return std::string(std::get<1>(info.param).name) + (std::get<0>(info.param) == CONVERTER ? "" : "_tiny_chunks");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConverterAccepts,
-                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER),
-                                          testing::ValuesIn(GOOD_CASES)),
-                         case_name<GoodCase>);
+                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER), testing::ValuesIn(GOOD_CASES)),
+                         case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
+                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER), testing::ValuesIn(BAD_CASES)),
+                         case_name);
 
 TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
 {
@@ -328,32 +394,34 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
     }
 }
 
+// A converter started in `dir`, standard error going to dir/stderr, with
+// `fifo` (smooth1.txt or smooth2.txt) made a FIFO and SIGHUP ignored as under
+// nohup when asked; `fd` is this end of the FIFO, open once the converter has
+// opened the other.
 struct Spawned {
     pid_t pid = -1;
-    int fd = -1;  // this end of the FIFO
+    int fd = -1;
 };
 
-// Makes `fifo` (smooth1.txt or smooth2.txt) in `dir` a FIFO, starts the
-// converter there, standard error going to dir/stderr and SIGHUP ignored as
-// under nohup when asked, and opens this end of the FIFO, which returns once
-// the converter has opened the other.
 Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const char *fifo, bool nohup = false)
 {
-    Spawned child;
     if (mkfifo((dir / fifo).c_str(), 0600) != 0) {
-        return child;
+        return {};
     }
     testutil::Inherit inherit;
     inherit.ignored = nohup ? std::vector<int>{SIGHUP} : std::vector<int>{};
-    child.pid = testutil::start_shell("cd " + testutil::quoted(dir.string()) + " && exec " + testutil::quoted(program) +
-                                          " 2>stderr", inherit);
-    child.fd = open((dir / fifo).c_str(), std::string(fifo) == "smooth1.txt" ? O_WRONLY : O_RDONLY);
-    return child;
+    const pid_t pid = testutil::start_shell(
+        "cd " + testutil::quoted(dir.string()) + " && exec " + testutil::quoted(program) + " 2>stderr", inherit);
+    return {pid, open((dir / fifo).c_str(), std::string(fifo) == "smooth1.txt" ? O_WRONLY : O_RDONLY)};
 }
 
-int wait_for(pid_t pid)
+std::string repeated(const std::string &text, int times)
 {
-    return testutil::wait_child(pid, 20);
+    std::string all;
+    while (times-- > 0) {
+        all += text;
+    }
+    return all;
 }
 
 // A mantissa of 2^30 digits, fed through a FIFO so that nothing is stored,
@@ -366,22 +434,20 @@ TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
         GTEST_SKIP() << "a gigabyte read under an emulator takes minutes";
     }
     const auto old_action = std::signal(SIGPIPE, SIG_IGN);  // a converter that stops early must not end this test
-    std::string full_output;
-    for (int r = 0; r < 2048; ++r) {
-        full_output += "900 1 2 3\n";
-    }
+    const std::string full_output = repeated("900 1 2 3\n", 2048);
     const struct {
         std::string before;
         char fill;
         std::string after;
         bool refused;  // as out of range; otherwise read as 0
-    } cases[] = {{"0.", '0', "1e10000000000", true}, {"1", '0', "e-10000000000", false}};
+        std::string message;
+    } cases[] = {{"0.", '0', "1e10000000000", true,
+                  "expected a number within single-precision range, found \"0." + std::string(38, '0') + "\"...\n"},
+                 {"1", '0', "e-10000000000", false, ""}};
     for (const bool checked_only : {false, true}) {
         for (const auto &c : cases) {
             testutil::TempDir dir;
-            const Spawned child = spawn_on_fifo(CONVERTER, dir.path(), "smooth1.txt");
-            const pid_t pid = child.pid;
-            const int fd = child.fd;
+            const auto [pid, fd] = spawn_on_fifo(CONVERTER, dir.path(), "smooth1.txt");
             ASSERT_GE(fd, 0);
             const std::string block(1 << 20, c.fill);
             const std::string head = (checked_only ? "S 2049 a b\n" + full_output : "S 1 a b\n") + "900 1 2 " + c.before;
@@ -391,105 +457,17 @@ TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
             }
             fed = fed && write(fd, c.after.data(), c.after.size()) == static_cast<ssize_t>(c.after.size());
             close(fd);
-            const int status = wait_for(pid);
+            const int status = testutil::wait_child(pid, 20);
             const std::string err = testutil::read_file(dir.path() / "stderr");
-            const std::string record = checked_only ? "2049" : "1";
             EXPECT_TRUE(fed) << c.before << c.after;
             EXPECT_EQ(status, c.refused ? 1 : 0) << c.before << c.after << err;
-            EXPECT_EQ(err, c.refused ? "smooth_convert: smooth1.txt:" + std::string(checked_only ? "2050" : "2") +
-                                           ": record " + record +
-                                           ": expected a number within single-precision range, found \"0." +
-                                           std::string(38, '0') + "\"...\n"
-                                     : "");
+            EXPECT_EQ(err, !c.refused     ? ""
+                           : checked_only ? "smooth_convert: smooth1.txt:2050: record 2049: " + c.message
+                                          : "smooth_convert: smooth1.txt:2: record 1: " + c.message);
         }
     }
     (void)std::signal(SIGPIPE, old_action);
 }
-
-struct BadCase {
-    const char *name;
-    std::string input;
-    std::string message;  // without the program name and the newline
-    std::string output;   // what must be in smooth2.txt afterwards
-};
-
-void PrintTo(const BadCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class ConverterRejects : public testing::TestWithParam<std::tuple<std::string, BadCase>> {};
-
-TEST_P(ConverterRejects, StopsWithOneLineAndKeepsWhatWasWritten)
-{
-    const auto &[program, c] = GetParam();
-    const Conversion got = convert(program, c.input);
-    EXPECT_EQ(got.status, 1);
-    EXPECT_EQ(got.err, "smooth_convert: " + c.message + "\n");
-    EXPECT_EQ(got.output, testutil::system_text(c.output));
-}
-
-const std::string S2 = "S\n2\na\nb\n";
-
-const BadCase BAD_CASES[] = {
-    {"empty_file", "", "smooth1.txt:1: header: expected the first header word, found end of file", ""},
-    {"white_space_only", "\n\n \n", "smooth1.txt:3: header: expected the first header word, found end of file",
-     ""},
-    {"no_count", "Spectrum\n", "smooth1.txt:1: header: expected the record count, found end of file",
-     "Spectrum\n"},
-    {"title_with_a_space", "My Title 3 a b\n", "smooth1.txt:1: header: expected the record count, found \"Title\"",
-     "My\n"},
-    {"count_sign_alone", "S + 3 a b\n", "smooth1.txt:1: header: expected the record count, found \"+\"", "S\n"},
-    {"count_too_large", "S\n2147483648 a b\n",
-     "smooth1.txt:2: header: expected a record count within the signed 32-bit range, found \"2147483648\"", "S\n"},
-    {"count_far_too_small", "S -99999999999999999999999 a b\n",
-     "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found "
-     "\"-99999999999999999999999\"",
-     "S\n"},
-    {"count_just_too_small", "S -2147483649 a b\n",
-     "smooth1.txt:1: header: expected a record count within the signed 32-bit range, found \"-2147483649\"",
-     "S\n"},
-    {"no_third_word", "S 2 a", "smooth1.txt:1: header: expected the third header word, found end of file",
-     "S\n2\na\n"},
-    {"records_end_early", "S 2 a b\n900 1 2 3\n900 1 2\n",
-     "smooth1.txt:3: record 2: expected a number, found end of file", S2 + "-180.000000 0.000001\n"},
-    {"huge_count_over_a_short_file", "S 2147483647 a b\n900 1 2 3\n",
-     "smooth1.txt:2: record 2: expected a number, found end of file", "S\n2048\na\nb\n-180.000000 0.000001\n"},
-    {"word_for_a_number", "S 2 a b\n900 1 2 3\n\n900 abc 2 3\n",
-     "smooth1.txt:4: record 2: expected a number, found \"abc\"", S2 + "-180.000000 0.000001\n"},
-    {"exponent_without_digits", "S 2 a b\n900 1.5e+x 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"e+x\"",
-     S2},
-    {"bare_exponent_mark", "S 2 a b\n900 5e 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"e\"", S2},
-    {"lone_point", "S 2 a b\n. 1 2 3\n", "smooth1.txt:2: record 1: expected a number, found \".\"", S2},
-    {"lone_minus", "S 2 a b\n900 - 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"-\"", S2},
-    {"sign_and_point", "S 2 a b\n900 1 +.x 3\n", "smooth1.txt:2: record 1: expected a number, found \"+.x\"", S2},
-    {"infinity", "S 2 a b\ninf 1 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"inf\"", S2},
-    {"not_a_number", "S 2 a b\n900 nan 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"nan\"", S2},
-    {"hexadecimal", "S 2 a b\n0x384 1 2 3\n", "smooth1.txt:2: record 1: expected a number, found \"x384\"", S2},
-    {"beyond_single_precision", "S 2 a b\n900 1 2 3\n900 1 3.40282356779733661637539395458142568448e38 3\n",
-     "smooth1.txt:3: record 2: expected a number within single-precision range, found "
-     "\"3.40282356779733661637539395458142568448\"...",
-     S2 + "-180.000000 0.000001\n"},
-    {"huge_exponent", "S 2 a b\n900 1 2 -1e99999999999999999999\n",
-     "smooth1.txt:2: record 1: expected a number within single-precision range, found "
-     "\"-1e99999999999999999999\"",
-     S2},
-    {"long_number_beyond_range", "S 2 a b\n900 1 2 1" + std::string(100, '0') + "\n",
-     "smooth1.txt:2: record 1: expected a number within single-precision range, found \"1" + std::string(39, '0') +
-         "\"...",
-     S2},
-    {"long_number_then_exponent_without_digits", "S 2 a b\n900 0." + std::string(90, '7') + "e+x 2 3\n",
-     "smooth1.txt:2: record 1: expected a number, found \"e+x\"", S2},
-    {"control_bytes_are_escaped", "S 2 a b\n900 \x01\"\\\xff 2 3\n",
-     "smooth1.txt:2: record 1: expected a number, found \"\\x01\\\"\\\\\\xff\"", S2},
-    {"long_word_is_cut_short", "S 2 a b\n900 " + std::string(100, 'z') + "\n",
-     "smooth1.txt:2: record 1: expected a number, found \"" + std::string(40, 'z') + "\"...", S2},
-};
-
-INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
-                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER),
-                                          testing::ValuesIn(BAD_CASES)),
-                         case_name<BadCase>);
 
 // A directory prepared so that one of the two files cannot be used, and the
 // diagnostic that must follow.
@@ -517,22 +495,9 @@ TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
             EXPECT_EQ(got.status, 1) << c.name;
             EXPECT_EQ(got.err, c.message) << c.name;
             EXPECT_EQ(got.output_exists, existing) << c.name;
-            if (existing) {
-                EXPECT_EQ(got.output, "kept\n") << c.name;
-            }
+            EXPECT_EQ(got.output, existing ? "kept\n" : "") << c.name;
         }
     }
-}
-
-// Records enough for about 40 KB of output, more than any one block a
-// library might write at a time.
-std::string many_records(int n)
-{
-    std::string text = header(std::to_string(n));
-    for (int r = 0; r < n; ++r) {
-        text += std::to_string(1000 + r) + " " + std::to_string(r) + ".5 0 0\n";
-    }
-    return text;
 }
 
 TEST_P(Converter, UnwritableOutputFailsLoudly)
@@ -545,10 +510,9 @@ TEST_P(Converter, UnwritableOutputFailsLoudly)
     };
     for (const FileSetup &c : cases) {
         for (const std::string &input : {header("1") + "900 1 2 3\n", header("1") + "900 1 2\n", many_records(2000)}) {
-            testutil::TempDir dir;
-            testutil::write_file(dir.path() / "smooth1.txt", input);
-            c.prepare(dir.path());
-            const Conversion got = convert_in(GetParam(), dir.path());
+            const Folder folder(input);
+            c.prepare(folder.path());
+            const Conversion got = convert_in(GetParam(), folder.path());
             EXPECT_EQ(got.status, 1) << c.name;
             EXPECT_EQ(got.err, c.message) << c.name;
         }
@@ -560,29 +524,25 @@ TEST_P(Converter, UnwritableOutputFailsLoudly)
 // prefix of nobody's own).
 TEST_P(Converter, FolderTheUserMayNotWriteIsRefusedWithItsReason)
 {
-    testutil::TempDir dir;
-    testutil::TempDir home;
-    testutil::write_file(dir.path() / "smooth1.txt", header("1") + "900 1 2 3\n");
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all);
-    std::vector<std::string> as_user;
-    if (geteuid() == 0) {
-        as_user = {"--reuid=65534", "--regid=65534", "--clear-groups", GetParam()};
-        (void)!chown(home.path().c_str(), 65534, 65534);
-    }
-    const std::string program = as_user.empty() ? GetParam() : "setpriv";
+    const Folder folder(header("1") + "900 1 2 3\n");
+    const testutil::TempDir home;
+    const bool root = geteuid() == 0;
+    std::vector<std::string> as_user = {"--reuid=65534", "--regid=65534", "--clear-groups", GetParam(), "--version"};
+    as_user.erase(as_user.begin(), as_user.begin() + (root ? 0 : 4));
+    (void)!chown(home.path().c_str(), 65534, 65534);
+    const std::string program = root ? "setpriv" : GetParam();
     const std::string setup = "export HOME=" + testutil::quoted(home.path().string()) + " WINEPREFIX=" +
                               testutil::quoted((home.path() / "wine").string());
-    std::vector<std::string> probe = as_user;
-    probe.push_back("--version");
-    if (testutil::run_program(program, dir.path(), "", setup, probe).status != 0) {
+    fs::permissions(folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    if (testutil::run_program(program, folder.path(), "", setup, as_user).status != 0) {
         GTEST_SKIP() << "cannot run the converter as a user who is not root";
     }
-    fs::permissions(dir.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-    const testutil::RunResult run = testutil::run_program(program, dir.path(), "", setup, as_user);
+    as_user.pop_back();  // now the run itself, in a folder nobody may write
+    fs::permissions(folder.path(), fs::perms::owner_write, fs::perm_options::remove);
+    const testutil::RunResult run = testutil::run_program(program, folder.path(), "", setup, as_user);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "smooth_convert: smooth2.txt: Permission denied\n");
-    EXPECT_FALSE(fs::exists(dir.path() / "smooth2.txt"));
+    EXPECT_FALSE(fs::exists(folder.path() / "smooth2.txt"));
 }
 
 TEST_P(Converter, OutputThatIsTheInputIsRefusedAndBothAreKept)
@@ -590,17 +550,13 @@ TEST_P(Converter, OutputThatIsTheInputIsRefusedAndBothAreKept)
     const std::string inputs[] = {many_records(3), many_records(5000)};  // under and over one read
     for (const std::string &input : inputs) {
         for (const bool symbolic : {true, false}) {
-            testutil::TempDir dir;
-            testutil::write_file(dir.path() / "smooth1.txt", input);
-            if (symbolic) {
-                fs::create_symlink("smooth1.txt", dir.path() / "smooth2.txt");
-            } else {
-                fs::create_hard_link(dir.path() / "smooth1.txt", dir.path() / "smooth2.txt");
-            }
-            const Conversion got = convert_in(GetParam(), dir.path());
+            const Folder folder(input);
+            const fs::path output = folder.path() / "smooth2.txt";
+            symbolic ? fs::create_symlink("smooth1.txt", output) : fs::create_hard_link(folder.path() / "smooth1.txt", output);
+            const Conversion got = convert_in(GetParam(), folder.path());
             EXPECT_EQ(got.status, 1) << symbolic << input.size();
             EXPECT_EQ(got.err, "smooth_convert: smooth2.txt: is the same file as smooth1.txt\n");
-            EXPECT_EQ(testutil::read_file(dir.path() / "smooth1.txt"), input) << symbolic << input.size();
+            EXPECT_EQ(testutil::read_file(folder.path() / "smooth1.txt"), input) << symbolic << input.size();
         }
     }
 }
@@ -613,13 +569,10 @@ TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
     const std::string input = many_records(2000);
     const std::string complete = run(input).output;
     for (const long limit : {4096L, 10000L}) {
-        testutil::TempDir dir;
-        testutil::write_file(dir.path() / "smooth1.txt", input);
-        const testutil::RunResult run =
-            testutil::run_program(GetParam(), dir.path(), "", testutil::limit("fsize", limit));
-        EXPECT_EQ(run.status, 1) << limit;
-        EXPECT_EQ(run.err, "smooth_convert: smooth2.txt: File too large\n") << limit;
-        const std::string part = testutil::read_file(dir.path() / "smooth2.txt");
+        const Conversion got = convert(GetParam(), input, testutil::limit("fsize", limit));
+        EXPECT_EQ(got.status, 1) << limit;
+        EXPECT_EQ(got.err, "smooth_convert: smooth2.txt: File too large\n") << limit;
+        const std::string &part = got.output;
         EXPECT_TRUE(testutil::is_whole_line_prefix(part, complete)) << part.size();
         // Only the line the limit cut through is lost.
         EXPECT_GT(part.size(), static_cast<std::size_t>(limit) - 40) << limit;
@@ -660,21 +613,17 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
     for (const auto &c : cases) {
         testutil::TempDir dir;
         const Spawned child = spawn_on_fifo(GetParam(), dir.path(), "smooth1.txt", c.nohup);
-        const pid_t pid = child.pid;
-        const int fd = child.fd;
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(write(fd, all.data(), cut), static_cast<ssize_t>(cut));
+        ASSERT_GE(child.fd, 0);
+        ASSERT_EQ(write(child.fd, all.data(), cut), static_cast<ssize_t>(cut));
         // The converter has taken it all, and has begun to convert it.
-        wait_until([&] { return unread(fd) == 0 && fs::exists(dir.path() / "smooth2.txt"); });
-        kill(pid, c.sig);
+        wait_until([&] { return unread(child.fd) == 0 && fs::exists(dir.path() / "smooth2.txt"); });
+        kill(child.pid, c.sig);
         if (c.nohup) {
-            ASSERT_EQ(write(fd, all.data() + cut, all.size() - cut), static_cast<ssize_t>(all.size() - cut));
-            close(fd);  // the end of the input
+            ASSERT_EQ(write(child.fd, all.data() + cut, all.size() - cut), static_cast<ssize_t>(all.size() - cut));
+            close(child.fd);  // the end of the input
         }
-        const int status = wait_for(pid);
-        if (!c.nohup) {
-            close(fd);
-        }
+        const int status = testutil::wait_child(child.pid, 20);
+        (void)(c.nohup || close(child.fd));
         const std::string output = testutil::read_file(dir.path() / "smooth2.txt");
         const std::string err = testutil::read_file(dir.path() / "stderr");
         if (c.nohup) {
@@ -697,10 +646,7 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
     if (testutil::windows_build()) {
         GTEST_SKIP() << "Windows has no signals to send and no FIFOs";
     }
-    std::string input = header("2048");
-    for (int r = 0; r < 2048; ++r) {
-        input += "1000000e30 5000000e20 0 0\n";  // lines of 72 bytes, 144 KiB in all
-    }
+    const std::string input = header("2048") + repeated("1000000e30 5000000e20 0 0\n", 2048);  // 144 KiB of output
     const std::string complete = run(input).output;
     const struct {
         int sig;
@@ -708,33 +654,30 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
         std::size_t read_first;  // bytes the reader takes before it pauses
     } cases[] = {{SIGTERM, 1, 0}, {SIGINT, 1, 0}, {SIGTERM, 2, 4096}};
     for (const auto &c : cases) {
-        testutil::TempDir dir;
-        testutil::write_file(dir.path() / "smooth1.txt", input);
-        const Spawned child = spawn_on_fifo(GetParam(), dir.path(), "smooth2.txt");
-        const pid_t pid = child.pid;
-        const int fd = child.fd;
-        ASSERT_GE(fd, 0);
+        const Folder folder(input);
+        const Spawned child = spawn_on_fifo(GetParam(), folder.path(), "smooth2.txt");
+        ASSERT_GE(child.fd, 0);
         std::string got(c.read_first, '\0');
         for (std::size_t n = 0; n < got.size();) {
-            const ssize_t r = read(fd, got.data() + n, got.size() - n);
+            const ssize_t r = read(child.fd, got.data() + n, got.size() - n);
             ASSERT_GT(r, 0);
             n += static_cast<std::size_t>(r);
         }
         // Within a page of full, the pipe takes no more of the converter's
         // large writes: it is blocked, or about to be.
-        const int nearly_full = fcntl(fd, F_GETPIPE_SZ) - 4096;
-        wait_until([&] { return unread(fd) > nearly_full; });
+        const int nearly_full = fcntl(child.fd, F_GETPIPE_SZ) - 4096;
+        wait_until([&] { return unread(child.fd) > nearly_full; });
         for (int i = 0; i < c.times; ++i) {
-            kill(pid, c.sig);
+            kill(child.pid, c.sig);
         }
-        const int status = wait_for(pid);
+        const int status = testutil::wait_child(child.pid, 20);
         char buf[65536];
-        for (ssize_t r; (r = read(fd, buf, sizeof buf)) > 0;) {
+        for (ssize_t r; (r = read(child.fd, buf, sizeof buf)) > 0;) {
             got.append(buf, static_cast<std::size_t>(r));
         }
-        close(fd);
+        close(child.fd);
         EXPECT_EQ(status, 128 + c.sig);
-        EXPECT_EQ(testutil::read_file(dir.path() / "stderr"),
+        EXPECT_EQ(testutil::read_file(folder.path() / "stderr"),
                   std::string("smooth_convert: interrupted by ") + (c.sig == SIGINT ? "SIGINT\n" : "SIGTERM\n"));
         EXPECT_LT(got.size(), complete.size());
         EXPECT_EQ(complete.compare(0, got.size(), got), 0) << "not a prefix of the complete output";
@@ -755,23 +698,17 @@ TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
         const Conversion expected = run(input);
         for (int n = 1; n <= 60; ++n) {
             for (const bool later_too : {false, true}) {
-                testutil::TempDir dir;
-                testutil::write_file(dir.path() / "smooth1.txt", input);
-                testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
-                const fs::path log = dir.path() / "injected";
-                const testutil::RunResult run = testutil::run_program(
-                    GetParam(), dir.path(), "", testutil::failing_allocation(n, later_too, log));
-                const std::string output = testutil::read_file(dir.path() / "smooth2.txt");
-                if (run.err == "smooth_convert: out of memory\n") {
-                    EXPECT_EQ(run.status, 1) << n;
-                    EXPECT_EQ(output, "kept\n") << n;
-                    EXPECT_TRUE(fs::exists(log)) << n << ": reported, but no failure was injected";
-                    ++reported;
-                } else {
-                    EXPECT_EQ(run.status, expected.status) << n << run.err;
-                    EXPECT_EQ(run.err, expected.err) << n;
-                    EXPECT_EQ(output, expected.output) << n;
-                }
+                const Folder folder(input);
+                testutil::write_file(folder.path() / "smooth2.txt", "kept\n");
+                const fs::path log = folder.path() / "injected";
+                const Conversion got =
+                    convert_in(GetParam(), folder.path(), testutil::failing_allocation(n, later_too, log));
+                const bool out_of_memory = got.err == "smooth_convert: out of memory\n";
+                EXPECT_EQ(got.status, out_of_memory ? 1 : expected.status) << n << got.err;
+                EXPECT_EQ(got.err, out_of_memory ? got.err : expected.err) << n;
+                EXPECT_EQ(got.output, out_of_memory ? "kept\n" : expected.output) << n;
+                EXPECT_TRUE(!out_of_memory || fs::exists(log)) << n << ": reported, but no failure was injected";
+                reported += out_of_memory ? 1 : 0;
             }
         }
     }
@@ -789,9 +726,7 @@ TEST_P(Converter, InjectedCloseFailureIsReported)
     const std::string input = many_records(3);
     const std::string complete = run(input).output;
     for (const bool stops : {false, true}) {
-        testutil::TempDir dir;
-        testutil::write_file(dir.path() / "smooth1.txt", input);
-        const Conversion got = convert_in(GetParam(), dir.path(), testutil::failing_close("smooth2.txt", stops));
+        const Conversion got = convert(GetParam(), input, testutil::failing_close("smooth2.txt", stops));
         EXPECT_EQ(got.status, stops ? 128 + SIGINT : 1);
         EXPECT_EQ(got.err, stops ? "smooth_convert: interrupted by SIGINT\n"
                                  : "smooth_convert: smooth2.txt: Input/output error\n");
@@ -822,15 +757,14 @@ TEST_P(Converter, ExistingOutputIsReplacedUnlessInUse)
         if (testutil::windows_build() && (c.fifo || !c.setup.empty())) {
             continue;  // Windows has no FIFOs, and Wine sets its own stack
         }
-        testutil::TempDir dir;
-        testutil::write_file(dir.path() / "smooth1.txt", input);
-        c.fifo ? (void)mkfifo((dir.path() / "smooth2.txt").c_str(), 0600)
-               : testutil::write_file(dir.path() / "smooth2.txt", c.existing);
-        const int fd = open((dir.path() / "smooth2.txt").c_str(), O_RDWR);
+        const Folder folder(input);
+        const fs::path output = folder.path() / "smooth2.txt";
+        c.fifo ? (void)mkfifo(output.c_str(), 0600) : testutil::write_file(output, c.existing);
+        const int fd = open(output.c_str(), O_RDWR);
         struct flock lock {};
         lock.l_type = F_WRLCK;
         ASSERT_TRUE(!c.locked || fcntl(fd, F_SETLK, &lock) == 0);
-        const Conversion got = convert_in(GetParam(), dir.path(), c.setup);
+        const Conversion got = convert_in(GetParam(), folder.path(), c.setup);
         close(fd);
         EXPECT_EQ(got.status, c.err.empty() ? 0 : 1) << c.what;
         EXPECT_EQ(got.err, c.err) << c.what;
@@ -884,41 +818,25 @@ TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
     if (testutil::emulated() || !testutil::preloadable()) {
         GTEST_SKIP() << "the peak memory would be the emulator's or the sanitizer's";
     }
-    // A 4 MiB header word and 16 MiB of records: neither may be held whole.
-    testutil::TempDir dir;
-    {
-        std::string text(4u << 20, 'h');
-        text += " 2147483647 a b\n";
-        for (int r = 0; r < 400000; ++r) {
-            text += "1234.5678 -0.000123 7.25e3 1\n";
-        }
-        text += "900 1 2";
-        testutil::write_file(dir.path() / "smooth1.txt", text);
-    }
     // GNU time reports the program's own peak; the test process's own
     // accounting of its children would count what a fork inherits from it.
     if (!fs::exists("/usr/bin/time")) {
         GTEST_SKIP() << "needs /usr/bin/time (Debian package time)";
     }
-    const fs::path peak_file = dir.path() / "peak";
-    testutil::TempDir wrapper;
-    const fs::path script = wrapper.path() / "measure";
-    testutil::write_file(script, "#!/bin/sh\nexec /usr/bin/time -f %M -o '" + peak_file.string() + "' '" +
-                                     GetParam() + "'\n");
-    fs::permissions(script, fs::perms::owner_all);
-    const testutil::RunResult run = testutil::run_program(script.string(), dir.path());
+    // A 4 MiB header word and 16 MiB of records: neither may be held whole.
+    const Folder folder(std::string(4u << 20, 'h') + " 2147483647 a b\n" +
+                        repeated("1234.5678 -0.000123 7.25e3 1\n", 400000) + "900 1 2");
+    const fs::path peak_file = folder.path() / "peak";
+    const testutil::RunResult run = testutil::run_program(
+        "/usr/bin/time", folder.path(), "", "", {"-f", "%M", "-o", peak_file.string(), GetParam()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "smooth_convert: smooth1.txt:400002: record 400001: expected a number, found end of file\n");
-    // The figure is the last line; GNU time may put a note on the exit
-    // status before it.
-    std::string peak = testutil::read_file(peak_file);
-    while (!peak.empty() && peak.back() == '\n') {
-        peak.pop_back();
-    }
-    peak = peak.substr(peak.find_last_of('\n') + 1);
+    // The figure, the peak resident set in KiB, is the last line; GNU time
+    // may put a note on the exit status before it.
+    const std::string peak = testutil::read_file(peak_file);
+    const std::size_t last = peak.find_last_of('\n', peak.size() - 2);
     ASSERT_FALSE(peak.empty());
-    // Peak resident set in KiB.
-    EXPECT_LT(std::stol(peak), 16 * 1024) << peak;
+    EXPECT_LT(std::stol(peak.substr(last == std::string::npos ? 0 : last + 1)), 16 * 1024) << peak;
 }
 
 // The fuzzer's seed inputs and every input it ever found a fault with,
