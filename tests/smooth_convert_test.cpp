@@ -91,6 +91,15 @@ std::string many_records(int n)
     return text;
 }
 
+std::string repeated(const std::string &text, int times)
+{
+    std::string all;
+    while (times-- > 0) {
+        all += text;
+    }
+    return all;
+}
+
 class Converter : public testing::TestWithParam<std::string> {
 protected:
     Conversion run(const std::string &input) const { return convert(GetParam(), input); }
@@ -232,6 +241,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
                          testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER), testing::ValuesIn(BAD_CASES)),
                          case_name);
 
+// n random decimal digits, the first of them not 0 when `leading`.
+std::string random_digits(std::mt19937_64 &rng, std::size_t n, bool leading = false)
+{
+    std::string s;
+    while (s.size() < n) {
+        s += static_cast<char>(s.empty() && leading ? '1' + rng() % 9 : '0' + rng() % 10);
+    }
+    return s;
+}
+
 TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
 {
     // Long mantissas, many leading zeros and exponents that cancel them:
@@ -241,13 +260,7 @@ TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
     std::string output;
     const int records = 600;
     for (int r = 0; r < records; ++r) {
-        auto digits = [&](std::size_t n) {
-            std::string s;
-            for (std::size_t i = 0; i < n; ++i) {
-                s += static_cast<char>('0' + rng() % 10);
-            }
-            return s;
-        };
+        const auto digits = [&](std::size_t n) { return random_digits(rng, n); };
         // c1 from 1000 to 9999.x, written in one of several shapes.
         const std::string whole = std::to_string(1000 + rng() % 9000);
         std::string c1;
@@ -309,16 +322,11 @@ TEST_P(Converter, ShortNumbersRoundCorrectly)
     }
     while (records.size() < 2000) {
         auto short_number = [&](int min_exp10, int max_exp10) {
-            const int n = 1 + static_cast<int>(rng() % 19);
-            std::string digits(1, static_cast<char>('1' + rng() % 9));
-            for (int i = 1; i < n; ++i) {
-                digits += static_cast<char>('0' + rng() % 10);
-            }
+            const std::string digits = random_digits(rng, 1 + rng() % 19, true);
             const int exp10 = min_exp10 + static_cast<int>(rng() % static_cast<unsigned>(max_exp10 - min_exp10));
             // Place the point so that the value is about 10^exp10.
             const int point = static_cast<int>(rng() % (digits.size() + 1));
-            std::string text = digits.substr(0, point) + "." + digits.substr(point);
-            return text + "e" + std::to_string(exp10 - point + 1);
+            return digits.substr(0, point) + "." + digits.substr(point) + "e" + std::to_string(exp10 - point + 1);
         };
         records.emplace_back(short_number(3, 9), short_number(8, 38));
     }
@@ -358,10 +366,7 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
 {
     // Once 2048 lines are written the rest is only checked, by a reader of
     // its own; it must accept and refuse exactly what the first one does.
-    std::string full = "S 2049 a b\n";
-    for (int r = 0; r < 2048; ++r) {
-        full += "900 1 2 3\n";
-    }
+    const std::string full = "S 2049 a b\n" + repeated("900 1 2 3\n", 2048);
     const std::string zeros(300, '0');
     const struct {
         std::string item;
@@ -373,23 +378,18 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
         {"1" + zeros + "e-300", ""},
         {"1e-99999999999", ""},
         {"3.4028236e38", "expected a number within single-precision range, found \"3.4028236e38\""},
-        {"1" + std::string(39, '0'), "expected a number within single-precision range, found \"1" +
-                                         std::string(39, '0') + "\""},
-        {zeros + "1e39", "expected a number within single-precision range, found \"" + std::string(40, '0') +
-                             "\"..."},
+        {"1" + std::string(39, '0'),
+         "expected a number within single-precision range, found \"1" + std::string(39, '0') + "\""},
+        {zeros + "1e39", "expected a number within single-precision range, found \"" + std::string(40, '0') + "\"..."},
         {"5e", "expected a number, found \"e\""},
         {"5.E+x", "expected a number, found \"E+x\""},
         {"+.", "expected a number, found \"+.\""},
     };
     for (const auto &c : cases) {
         const Conversion got = run(full + "900 1 " + c.item + " 3\n");
-        if (c.problem.empty()) {
-            EXPECT_EQ(got.status, 0) << c.item;
-            EXPECT_EQ(got.err, "") << c.item;
-        } else {
-            EXPECT_EQ(got.status, 1) << c.item;
-            EXPECT_EQ(got.err, "smooth_convert: smooth1.txt:2050: record 2049: " + c.problem + "\n") << c.item;
-        }
+        EXPECT_EQ(got.status, c.problem.empty() ? 0 : 1) << c.item;
+        EXPECT_EQ(got.err, c.problem.empty() ? "" : "smooth_convert: smooth1.txt:2050: record 2049: " + c.problem + "\n")
+            << c.item;
         EXPECT_EQ(testutil::lf_text(got.output).size(), std::string("S\n2048\na\nb\n").size() + 2048 * 21) << c.item;
     }
 }
@@ -413,15 +413,6 @@ Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const cha
     const pid_t pid = testutil::start_shell(
         "cd " + testutil::quoted(dir.string()) + " && exec " + testutil::quoted(program) + " 2>stderr", inherit);
     return {pid, open((dir / fifo).c_str(), std::string(fifo) == "smooth1.txt" ? O_WRONLY : O_RDONLY)};
-}
-
-std::string repeated(const std::string &text, int times)
-{
-    std::string all;
-    while (times-- > 0) {
-        all += text;
-    }
-    return all;
 }
 
 // A mantissa of 2^30 digits, fed through a FIFO so that nothing is stored,

@@ -4,11 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
+#include <limits>
 #include <ostream>
+#include <random>
 #include <string>
 
 namespace {
+
+// The randomised checks come from fixed seeds, printed on failure, so that
+// each case reproduces.
+constexpr std::uint64_t SEED = 20261208;
+constexpr double EPS = std::numeric_limits<double>::epsilon();
 
 using Matrix = double[3][3];
 
@@ -101,17 +108,14 @@ struct FailureCase {
     Matrix left_behind;
 };
 
+bool close_or_both_nan(double got, double want)
+{
+    return std::isnan(want) ? std::isnan(got) : std::fabs(got - want) <= 1e-15 * std::fmax(1.0, std::fabs(want));
+}
+
 void PrintTo(const FailureCase &c, std::ostream *os)
 {
     *os << c.name;
-}
-
-bool close_or_both_nan(double got, double want)
-{
-    if (std::isnan(want)) {
-        return std::isnan(got);
-    }
-    return std::fabs(got - want) <= 1e-15 * std::fmax(1.0, std::fabs(want));
 }
 
 class SolveFails : public testing::TestWithParam<FailureCase> {};
@@ -155,5 +159,62 @@ INSTANTIATE_TEST_SUITE_P(Cases, SolveFails, testing::ValuesIn(FAILURE_CASES),
                          [](const testing::TestParamInfo<FailureCase> &info) {
                              return std::string(info.param.name);
                          });
+
+double random_entry(std::mt19937_64 &rng)
+{
+    return std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
+}
+
+TEST(Solve3x3Property, WellConditionedSystemsAreSolvedAndInverted)
+{
+    std::mt19937_64 rng(SEED + 1);
+    for (int trial = 0; trial < 3000; ++trial) {
+        // Diagonally dominant, in a random row and column order so that
+        // every interchange pattern turns up.
+        double a[3][3];
+        const int first = static_cast<int>(rng() % 3);
+        const int shift = 1 + static_cast<int>(rng() % 2);
+        const int rows[3] = {first, (first + shift) % 3, (first + 2 * shift) % 3};
+        const double magnitude = std::pow(10.0, static_cast<double>(rng() % 9) - 4.0);
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                a[i][j] = random_entry(rng) * magnitude;
+            }
+        }
+        for (int i = 0; i < 3; ++i) {
+            a[rows[i]][i] += (random_entry(rng) < 0 ? -4.0 : 4.0) * magnitude;
+        }
+        const double rhs[3] = {random_entry(rng), random_entry(rng), random_entry(rng)};
+        const testutil::SolveOutcome out = testutil::solve_capturing(a, rhs, std::numeric_limits<double>::quiet_NaN());
+        ASSERT_EQ(out.printed, "") << "seed " << SEED + 1 << ", trial " << trial;
+        SCOPED_TRACE("seed " + std::to_string(SEED + 1) + ", trial " + std::to_string(trial));
+        testutil::expect_solves(a, rhs, out, 16.0 * EPS);
+    }
+}
+
+TEST(Solve3x3Property, ZeroRowOrColumnAlwaysGivesTheDeterminantMessage)
+{
+    std::mt19937_64 rng(SEED + 2);
+    for (int trial = 0; trial < 3000; ++trial) {
+        double a[3][3];
+        for (auto &row : a) {
+            for (double &v : row) {
+                v = random_entry(rng);
+            }
+        }
+        const int k = static_cast<int>(rng() % 3);
+        const bool zero_row = rng() % 2 == 0;
+        for (int i = 0; i < 3; ++i) {
+            (zero_row ? a[k][i] : a[i][k]) = 0.0;
+        }
+        const double rhs[3] = {random_entry(rng), random_entry(rng), random_entry(rng)};
+        const testutil::SolveOutcome out = testutil::solve_capturing(a, rhs, std::numeric_limits<double>::quiet_NaN());
+        EXPECT_EQ(out.printed, "\n  The determinant equals ZERO !!!\n")
+            << "seed " << SEED + 2 << ", trial " << trial << (zero_row ? ", zero row " : ", zero column ") << k;
+        for (const double v : out.sol) {
+            EXPECT_TRUE(std::isnan(v)) << "sol was written; seed " << SEED + 2 << ", trial " << trial;
+        }
+    }
+}
 
 }  // namespace
