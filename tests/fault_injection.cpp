@@ -72,20 +72,9 @@ bool is_named(int fd, const char *variable)
 
 extern "C" {
 
-void *malloc(std::size_t n)
-{
-    return fail_this_one() ? nullptr : __libc_malloc(n);
-}
-
-void *calloc(std::size_t n, std::size_t size)
-{
-    return fail_this_one() ? nullptr : __libc_calloc(n, size);
-}
-
-void *realloc(void *p, std::size_t n)
-{
-    return fail_this_one() ? nullptr : __libc_realloc(p, n);
-}
+void *malloc(std::size_t n) { return fail_this_one() ? nullptr : __libc_malloc(n); }
+void *calloc(std::size_t n, std::size_t size) { return fail_this_one() ? nullptr : __libc_calloc(n, size); }
+void *realloc(void *p, std::size_t n) { return fail_this_one() ? nullptr : __libc_realloc(p, n); }
 
 int close(int fd)
 {
@@ -96,11 +85,8 @@ int close(int fd)
         (void)std::raise(SIGINT);
         (void)std::raise(SIGTERM);
     }
-    if (fail) {
-        errno = EIO;
-        return -1;
-    }
-    return static_cast<int>(r);
+    errno = fail ? EIO : errno;
+    return fail ? -1 : static_cast<int>(r);
 }
 
 }

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -52,10 +51,7 @@ const std::vector<std::string> &report_lines()
     return lines;
 }
 
-const std::string &row(int i)
-{
-    return report_lines()[3 + i];
-}
+const std::string &row(int i) { return report_lines()[3 + i]; }
 
 // Every byte, against the report worked out apart from the program by
 // tests/data/integral_table_reference.py: a changed digit anywhere fails.
@@ -69,11 +65,9 @@ TEST(Report, MatchesTheIndependentReferenceByteForByte)
 // A 64 KiB stack, which a report held on the stack overran.
 TEST(Report, SameInASmallStack)
 {
-    if (testutil::windows_build()) {
-        GTEST_SKIP() << "Wine sets its own stack";
-    }
-    testutil::TempDir dir;
-    const testutil::RunResult small = testutil::run_program(PROGRAM, dir.path(), "", testutil::limit("stack", 65536));
+    SKIP_WHERE(testutil::windows_build(), "Wine sets its own stack");
+    const testutil::RunResult small =
+        testutil::run_program(PROGRAM, testutil::TempDir().path(), "", testutil::limit("stack", 65536));
     EXPECT_EQ(small.status, 0) << small.err;
     EXPECT_EQ(small.out, report().out);
 }
@@ -134,9 +128,7 @@ TEST(Report, AbscissaColumnShowsSinglePrecision)
 
 TEST(ReportWriteErrors, NameTheirRealCauseAndKeepWholeLines)
 {
-    if (testutil::windows_build()) {
-        GTEST_SKIP() << "Windows has no /dev/full and no ulimit";
-    }
+    SKIP_WHERE(testutil::windows_build(), "Windows has no /dev/full and no ulimit");
     testutil::TempDir dir;
     const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
     const auto report = dir.path() / "report";
@@ -166,9 +158,7 @@ TEST(ReportWriteErrors, NameTheirRealCauseAndKeepWholeLines)
 // right after the report's last whole line.
 TEST(ReportWriteErrors, SharedFilesKeepEverythingButTheCutLine)
 {
-    if (testutil::windows_build()) {
-        GTEST_SKIP() << "Windows has no ulimit";
-    }
+    SKIP_WHERE(testutil::windows_build(), "Windows has no ulimit");
     testutil::TempDir dir;
     const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
     const std::string whole_lines = complete.substr(0, complete.rfind('\n', 8191) + 1);
@@ -248,9 +238,7 @@ TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
 // dynamically linked program.
 TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
 {
-    if (!testutil::preloadable()) {
-        GTEST_SKIP() << "a preloaded library reaches only a native, unsanitized program";
-    }
+    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
     testutil::TempDir dir;
     const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
     const auto log = dir.path() / "injected";
@@ -274,9 +262,7 @@ TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
 
 TEST(InjectedFaults, FailedCloseIsAWriteError)
 {
-    if (!testutil::preloadable()) {
-        GTEST_SKIP() << "a preloaded library reaches only a native, unsanitized program";
-    }
+    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
     testutil::TempDir dir;
     const auto report = dir.path() / "report";
     const testutil::RunResult run =

@@ -15,10 +15,7 @@ namespace {
 constexpr std::uint64_t SEED = 20261208;
 constexpr double EPS = std::numeric_limits<double>::epsilon();
 
-double parabola(double t)
-{
-    return 3.0 * t * t - 2.0 * t + 1.0;
-}
+double parabola(double t) { return 3.0 * t * t - 2.0 * t + 1.0; }
 
 double parabola_integral(double from, double to)
 {

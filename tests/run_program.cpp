@@ -1,10 +1,9 @@
 #include "run_program.h"
 
-#include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -25,8 +24,7 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -46,13 +44,11 @@ pid_t start_shell(const std::string &command, const Inherit &inherit)
         return pid;
     }
     for (int sig = 1; sig < NSIG; ++sig) {
-        (void)std::signal(sig, SIG_DFL);
+        const bool ignored = std::find(inherit.ignored.begin(), inherit.ignored.end(), sig) != inherit.ignored.end();
+        (void)std::signal(sig, ignored ? SIG_IGN : SIG_DFL);
     }
     sigset_t mask;
     sigemptyset(&mask);
-    for (const int sig : inherit.ignored) {
-        (void)std::signal(sig, SIG_IGN);
-    }
     for (const int sig : inherit.blocked) {
         sigaddset(&mask, sig);
     }
@@ -122,10 +118,7 @@ std::string limit(const char *resource, long value)
     return "prlimit --pid $$ --" + std::string(resource) + "=" + std::to_string(value);
 }
 
-bool windows_build()
-{
-    return std::getenv("NUMTOOLS_TEST_CRLF") != nullptr;
-}
+bool windows_build() { return std::getenv("NUMTOOLS_TEST_CRLF") != nullptr; }
 
 bool emulated()
 {
@@ -154,15 +147,8 @@ static std::string replace_all(std::string text, const std::string &from, const 
     return text;
 }
 
-std::string system_text(const std::string &text)
-{
-    return windows_build() ? replace_all(text, "\n", "\r\n") : text;
-}
-
-std::string lf_text(const std::string &text)
-{
-    return windows_build() ? replace_all(text, "\r\n", "\n") : text;
-}
+std::string system_text(const std::string &text) { return windows_build() ? replace_all(text, "\n", "\r\n") : text; }
+std::string lf_text(const std::string &text) { return windows_build() ? replace_all(text, "\r\n", "\n") : text; }
 
 std::string read_file(const std::filesystem::path &file)
 {

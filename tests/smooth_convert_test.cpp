@@ -10,11 +10,9 @@
 
 #include <gtest/gtest.h>
 
-
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -75,10 +73,7 @@ std::string expected_line(const std::string &c1, const std::string &c2)
     return x >= -200.0 ? buf : "";
 }
 
-std::string header(const std::string &count)
-{
-    return "Spectrum\n" + count + "\nnm\ncounts\n";
-}
+std::string header(const std::string &count) { return "Spectrum\n" + count + "\nnm\ncounts\n"; }
 
 // Records enough for about 40 KB of output, more than any one block a
 // library might write at a time.
@@ -114,10 +109,7 @@ struct Case {
     std::string message = {};  // empty for an input that is accepted
 };
 
-void PrintTo(const Case &c, std::ostream *os)
-{
-    *os << c.name;
-}
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 using CaseOnBuild = testing::TestWithParam<std::tuple<std::string, Case>>;
 class ConverterAccepts : public CaseOnBuild {};
@@ -171,8 +163,7 @@ const Case GOOD_CASES[] = {
     // 1000 + 2^-15 lies halfway between two single-precision values and
     // rounds to the even one, 1000, unless a non-zero digit follows, however
     // far out.
-    {"ties_decided_far_out",
-     "S 2 a b\n1000.000030517578125" + std::string(250, '0') + " 1 0 0\n1000.000030517578125" +
+    {"ties_decided_far_out", "S 2 a b\n1000.000030517578125" + std::string(250, '0') + " 1 0 0\n1000.000030517578125" +
          std::string(250, '0') + "1 1 0 0\n",
      "S\n2\na\nb\n-160.000000 0.000001\n" + expected_line("1000.000030517578125" + std::string(250, '0') + "1", "1")},
     {"largest_and_smallest_values",
@@ -228,18 +219,13 @@ const Case BAD_CASES[] = {
      "smooth1.txt:2: record 1: expected a number, found \"" + std::string(40, 'z') + "\"..."},
 };
 
-// Test names: the case's own, marked when it runs on the tiny-chunk build.
-std::string case_name(const testing::TestParamInfo<std::tuple<std::string, Case>> &info)
-{
+// Every case on both builds, named as the case, marked on the tiny-chunk build.
+const auto BUILDS = testing::Values(CONVERTER, TINY_CONVERTER);
+const auto CASE_NAME = [](const auto &info) {
     return std::string(std::get<1>(info.param).name) + (std::get<0>(info.param) == CONVERTER ? "" : "_tiny_chunks");
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ConverterAccepts,
-                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER), testing::ValuesIn(GOOD_CASES)),
-                         case_name);
-INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects,
-                         testing::Combine(testing::Values(CONVERTER, TINY_CONVERTER), testing::ValuesIn(BAD_CASES)),
-                         case_name);
+};
+INSTANTIATE_TEST_SUITE_P(Cases, ConverterAccepts, testing::Combine(BUILDS, testing::ValuesIn(GOOD_CASES)), CASE_NAME);
+INSTANTIATE_TEST_SUITE_P(Cases, ConverterRejects, testing::Combine(BUILDS, testing::ValuesIn(BAD_CASES)), CASE_NAME);
 
 // n random decimal digits, the first of them not 0 when `leading`.
 std::string random_digits(std::mt19937_64 &rng, std::size_t n, bool leading = false)
@@ -421,9 +407,7 @@ Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const cha
 // bytes at a time would take minutes, so only the normal one runs it.
 TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
 {
-    if (testutil::emulated()) {
-        GTEST_SKIP() << "a gigabyte read under an emulator takes minutes";
-    }
+    SKIP_WHERE(testutil::emulated(), "a gigabyte read under an emulator takes minutes");
     const auto old_action = std::signal(SIGPIPE, SIG_IGN);  // a converter that stops early must not end this test
     const std::string full_output = repeated("900 1 2 3\n", 2048);
     const struct {
@@ -479,9 +463,7 @@ TEST_P(Converter, UnreadableInputLeavesTheOutputAlone)
         for (const bool existing : {false, true}) {
             testutil::TempDir dir;
             c.prepare(dir.path());
-            if (existing) {
-                testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
-            }
+            testutil::write_file(dir.path() / (existing ? "smooth2.txt" : "elsewhere.txt"), "kept\n");
             const Conversion got = convert_in(GetParam(), dir.path());
             EXPECT_EQ(got.status, 1) << c.name;
             EXPECT_EQ(got.err, c.message) << c.name;
@@ -525,9 +507,8 @@ TEST_P(Converter, FolderTheUserMayNotWriteIsRefusedWithItsReason)
     const std::string setup = "export HOME=" + testutil::quoted(home.path().string()) + " WINEPREFIX=" +
                               testutil::quoted((home.path() / "wine").string());
     fs::permissions(folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    if (testutil::run_program(program, folder.path(), "", setup, as_user).status != 0) {
-        GTEST_SKIP() << "cannot run the converter as a user who is not root";
-    }
+    const bool can_switch = testutil::run_program(program, folder.path(), "", setup, as_user).status == 0;
+    SKIP_WHERE(!can_switch, "cannot run the converter as a user who is not root");
     as_user.pop_back();  // now the run itself, in a folder nobody may write
     fs::permissions(folder.path(), fs::perms::owner_write, fs::perm_options::remove);
     const testutil::RunResult run = testutil::run_program(program, folder.path(), "", setup, as_user);
@@ -554,9 +535,7 @@ TEST_P(Converter, OutputThatIsTheInputIsRefusedAndBothAreKept)
 
 TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
 {
-    if (testutil::windows_build()) {
-        GTEST_SKIP() << "Windows has no ulimit";
-    }
+    SKIP_WHERE(testutil::windows_build(), "Windows has no ulimit");
     const std::string input = many_records(2000);
     const std::string complete = run(input).output;
     for (const long limit : {4096L, 10000L}) {
@@ -588,9 +567,7 @@ int unread(int fd)
 
 TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
 {
-    if (testutil::windows_build()) {
-        GTEST_SKIP() << "Windows has no signals to send and no FIFOs";
-    }
+    SKIP_WHERE(testutil::windows_build(), "Windows has no signals to send and no FIFOs");
     const std::string all = many_records(4000);
     const std::string complete = run(all).output;
     // Cut mid-record and mid-line, with more than one output block done.
@@ -634,9 +611,7 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
 // a prefix of the complete output, no byte twice.
 TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
 {
-    if (testutil::windows_build()) {
-        GTEST_SKIP() << "Windows has no signals to send and no FIFOs";
-    }
+    SKIP_WHERE(testutil::windows_build(), "Windows has no signals to send and no FIFOs");
     const std::string input = header("2048") + repeated("1000000e30 5000000e20 0 0\n", 2048);  // 144 KiB of output
     const std::string complete = run(input).output;
     const struct {
@@ -679,9 +654,7 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
 // dynamically linked program.
 TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
 {
-    if (!testutil::preloadable()) {
-        GTEST_SKIP() << "a preloaded library reaches only a native, unsanitized program";
-    }
+    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
     // A good input, and one whose diagnostic is built after memory ran out.
     const std::string inputs[] = {many_records(3), many_records(3) + "900 1 2 x\n"};
     int reported = 0;
@@ -711,9 +684,7 @@ TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
 // output is closed: the first stop decides the line and the signal.
 TEST_P(Converter, InjectedCloseFailureIsReported)
 {
-    if (!testutil::preloadable()) {
-        GTEST_SKIP() << "a preloaded library reaches only a native, unsanitized program";
-    }
+    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
     const std::string input = many_records(3);
     const std::string complete = run(input).output;
     for (const bool stops : {false, true}) {
@@ -767,8 +738,7 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
 {
     const std::string input = many_records(3);
     const std::string complete = run(input).output;
-    const std::string ignored = ": the input is always smooth1.txt and the output smooth2.txt, in the current "
-                                "directory\n";
+    const std::string ignored = ": the input is always smooth1.txt and the output smooth2.txt, in the current directory\n";
     const struct {
         std::vector<std::string> arguments;
         std::string out;  // what standard output starts with
@@ -785,9 +755,7 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
     for (const auto &c : cases) {
         for (const bool with_input : {true, false}) {
             testutil::TempDir dir;
-            if (with_input) {
-                testutil::write_file(dir.path() / "smooth1.txt", input);
-            }
+            testutil::write_file(dir.path() / (with_input ? "smooth1.txt" : "elsewhere.txt"), input);
             testutil::write_file(dir.path() / "smooth2.txt", "kept\n");
             const testutil::RunResult run = testutil::run_program(GetParam(), dir.path(), "", "", c.arguments);
             const bool converts = c.out.empty();  // only ignored arguments: the run is as without them
@@ -806,14 +774,10 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
 
 TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
 {
-    if (testutil::emulated() || !testutil::preloadable()) {
-        GTEST_SKIP() << "the peak memory would be the emulator's or the sanitizer's";
-    }
+    SKIP_WHERE(!testutil::preloadable(), "the peak memory would be the emulator's or the sanitizer's");
     // GNU time reports the program's own peak; the test process's own
     // accounting of its children would count what a fork inherits from it.
-    if (!fs::exists("/usr/bin/time")) {
-        GTEST_SKIP() << "needs /usr/bin/time (Debian package time)";
-    }
+    SKIP_WHERE(!fs::exists("/usr/bin/time"), "needs /usr/bin/time (Debian package time)");
     // A 4 MiB header word and 16 MiB of records: neither may be held whole.
     const Folder folder(std::string(4u << 20, 'h') + " 2147483647 a b\n" +
                         repeated("1234.5678 -0.000123 7.25e3 1\n", 400000) + "900 1 2");
@@ -856,9 +820,8 @@ TEST_P(Converter, FuzzCorpusAndFindingsEndCleanly)
     EXPECT_GT(files, 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, Converter, testing::Values(CONVERTER, TINY_CONVERTER),
-                         [](const auto &info) {
-                             return std::string(info.param == CONVERTER ? "normal" : "tiny_chunks");
-                         });
+INSTANTIATE_TEST_SUITE_P(Builds, Converter, BUILDS, [](const auto &info) {
+    return std::string(info.param == CONVERTER ? "normal" : "tiny_chunks");
+});
 
 }  // namespace
