@@ -235,19 +235,19 @@ TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
 }
 
 // Faults injected by a preloaded library, which reaches only a native,
-// dynamically linked program.
+// dynamically linked program: the same program, linked so.
 TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
 {
     SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
     testutil::TempDir dir;
-    const std::string complete = testutil::run_program(PROGRAM, dir.path()).out;
+    const std::string complete = testutil::run_program(INTEGRAL_TABLE_DYNAMIC_EXE, dir.path()).out;
     const auto log = dir.path() / "injected";
     int reported = 0;
     for (int n = 1; n <= 60; ++n) {
         for (const bool later_too : {false, true}) {
             std::filesystem::remove(log);
             const testutil::RunResult run =
-                testutil::run_program(PROGRAM, dir.path(), "", testutil::failing_allocation(n, later_too, log));
+                testutil::run_program(INTEGRAL_TABLE_DYNAMIC_EXE, dir.path(), "", testutil::failing_allocation(n, later_too, log));
             const bool failed = run.status != 0;
             EXPECT_EQ(run.out, failed ? "" : complete) << n;
             EXPECT_EQ(run.status, failed ? 1 : 0) << n << (later_too ? " on" : "");
@@ -266,7 +266,7 @@ TEST(InjectedFaults, FailedCloseIsAWriteError)
     testutil::TempDir dir;
     const auto report = dir.path() / "report";
     const testutil::RunResult run =
-        testutil::run_program(PROGRAM, dir.path(), report.string(), testutil::failing_close("report"));
+        testutil::run_program(INTEGRAL_TABLE_DYNAMIC_EXE, dir.path(), report.string(), testutil::failing_close("report"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "integral_table: write error: Input/output error\n");
 }

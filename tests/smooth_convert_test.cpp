@@ -651,7 +651,10 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
 }
 
 // Faults injected by a preloaded library, which reaches only a native,
-// dynamically linked program.
+// dynamically linked program: the tiny-chunk build, and a dynamically linked
+// copy of the normal one.
+std::string dynamic(const std::string &program) { return program == CONVERTER ? SMOOTH_CONVERT_DYNAMIC_EXE : program; }
+
 TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
 {
     SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
@@ -666,7 +669,7 @@ TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
                 testutil::write_file(folder.path() / "smooth2.txt", "kept\n");
                 const fs::path log = folder.path() / "injected";
                 const Conversion got =
-                    convert_in(GetParam(), folder.path(), testutil::failing_allocation(n, later_too, log));
+                    convert_in(dynamic(GetParam()), folder.path(), testutil::failing_allocation(n, later_too, log));
                 const bool out_of_memory = got.err == "smooth_convert: out of memory\n";
                 EXPECT_EQ(got.status, out_of_memory ? 1 : expected.status) << n << got.err;
                 EXPECT_EQ(got.err, out_of_memory ? got.err : expected.err) << n;
@@ -688,7 +691,7 @@ TEST_P(Converter, InjectedCloseFailureIsReported)
     const std::string input = many_records(3);
     const std::string complete = run(input).output;
     for (const bool stops : {false, true}) {
-        const Conversion got = convert(GetParam(), input, testutil::failing_close("smooth2.txt", stops));
+        const Conversion got = convert(dynamic(GetParam()), input, testutil::failing_close("smooth2.txt", stops));
         EXPECT_EQ(got.status, stops ? 128 + SIGINT : 1);
         EXPECT_EQ(got.err, stops ? "smooth_convert: interrupted by SIGINT\n"
                                  : "smooth_convert: smooth2.txt: Input/output error\n");
