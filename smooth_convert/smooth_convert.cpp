@@ -222,7 +222,7 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
 {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
-    OVERLAPPED whole_file{};
+    OVERLAPPED from_start{};
     out = open_file(OUTPUT_NAME, GENERIC_WRITE, OPEN_ALWAYS);
     if (out == INVALID_HANDLE_VALUE) {
         return Opened::FAILED;
@@ -236,7 +236,7 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     if (!regular) {
         return Opened::READY;
     }
-    if (!LockFileEx(out, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole_file) &&
+    if (!LockFileEx(out, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &from_start) &&
         GetLastError() == ERROR_LOCK_VIOLATION) {
         return Opened::IN_USE;
     }
@@ -583,7 +583,7 @@ int skip_space(Input &in)
     }
 }
 
-// The text of the item read so far (the whole item once it has ended).
+// The text of the item read so far (all of it once it has ended).
 void quote_item(const Input &in, Failure &out)
 {
     if (in.mark_lost) {
@@ -768,7 +768,7 @@ bool exact_float(const Digits &d, long long e, bool negative, float &value)
     return true;
 }
 
-// The bytes of an item that lies whole in the buffer: a white space or the
+// The bytes of an item that lies unsplit in the buffer: a white space or the
 // buffer's final 0 ends it, so no byte needs a bound check.
 template <bool GATHER>
 struct InBuffer {
@@ -783,7 +783,7 @@ struct InBuffer {
 
 // The bytes of an item that runs past the end of the buffer, taken as the
 // input streams past: the rare case of an item split by a chunk boundary,
-// or longer than the whole buffer.
+// or longer than all the buffer holds.
 struct Streamed {
     Input &in;
     Digits &digits;
@@ -1038,7 +1038,7 @@ bool finish(Output &out, Failure &failure, bool failed)
 constexpr int MAX_RECORDS = 2048;
 
 // Copies one header word to its own output line, streaming it through so
-// that a word of any length is copied whole.
+// that a word of any length is copied in full.
 void copy_word(Input &in, Output &out, const char *name)
 {
     if (skip_space(in) == END) {
