@@ -1,9 +1,8 @@
-// End-to-end checks of the converter: each case writes a small
-// "smooth1.txt" into a fresh directory, runs the built program there and
-// looks at "smooth2.txt", standard error and the exit status.  Every suite
-// runs against two builds: the normal one, and one that reads its input a
-// few bytes at a time, so that every number in these files is split across
-// a chunk boundary at some point and must parse exactly as if it were not.
+// End-to-end checks of the converter: each case writes a small smooth1.txt
+// into a fresh directory, runs the program there and looks at smooth2.txt,
+// standard error and the exit status, on two builds: the normal one, and one
+// that reads seven bytes at a time, so that every number here is split
+// across a chunk boundary somewhere and must parse as if it were not.
 
 #include "run_program.h"
 #include "smooth_convert_model.h"
@@ -160,9 +159,8 @@ const Case GOOD_CASES[] = {
     {"count_stops_at_a_point", "S 0.5 b\n", "S\n0\n.5\nb\n"},
     {"text_after_the_last_record_is_ignored", "S 1 a b\n900 1 2 3 garbage 1e99999 \x01",
      "S\n1\na\nb\n" + expected_line("900", "1")},
-    // 1000 + 2^-15 lies halfway between two single-precision values and
-    // rounds to the even one, 1000, unless a non-zero digit follows, however
-    // far out.
+    // 1000 + 2^-15 lies halfway between two floats and rounds to the even
+    // one, 1000, unless a non-zero digit follows, however far out.
     {"ties_decided_far_out", "S 2 a b\n1000.000030517578125" + std::string(250, '0') + " 1 0 0\n1000.000030517578125" +
          std::string(250, '0') + "1 1 0 0\n",
      "S\n2\na\nb\n-160.000000 0.000001\n" + expected_line("1000.000030517578125" + std::string(250, '0') + "1", "1")},
@@ -266,8 +264,7 @@ TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
             c1 = whole + "." + digits(120) + "5" + std::string(rng() % 100, '0') + digits(rng() % 2);
             break;
         }
-        // c2 anywhere from about 1e-46 to 1e37, beyond both ends of the
-        // normal range.
+        // c2 anywhere from about 1e-46 to 1e37, past both ends of the normal range.
         const std::size_t int_digits = 1 + rng() % 60;
         const long long exp10 = static_cast<long long>(rng() % 83) - 46 - static_cast<long long>(int_digits);
         std::string c2 = rng() % 2 ? "-" : "";
@@ -282,11 +279,9 @@ TEST_P(Converter, NumbersOfEveryLengthRoundCorrectly)
 
 TEST_P(Converter, ShortNumbersRoundCorrectly)
 {
-    // Up to 19 significant digits with every kind of scale, where the
-    // printed digits show the single-precision value: c1 from 800 up (x is
-    // printed), c2 from 2^24 up (y keeps whole units of the value).  The
-    // listed ones sit on or right next to points halfway between two
-    // single-precision values.
+    // Up to 19 significant digits at every scale where the printed digits
+    // show the float: c1 from 800 up, c2 from 2^24 up.  The listed ones sit
+    // on or next to points halfway between two single-precision values.
     std::vector<std::pair<std::string, std::string>> records = {
         {"16777217", "16777217"},           {"16777219", "33554434"},
         {"16777217.0000001", "16777216.99999999999"}, {"1000.000030517578125", "3.4028235e38"},
@@ -350,8 +345,7 @@ TEST_P(Converter, AtMost2048LinesButEveryRecordIsRead)
 
 TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
 {
-    // Once 2048 lines are written the rest is only checked, by a reader of
-    // its own; it must accept and refuse exactly what the first one does.
+    // Past the 2048th line the rest is only checked, by a reader that must agree with the first.
     const std::string full = "S 2049 a b\n" + repeated("900 1 2 3\n", 2048);
     const std::string zeros(300, '0');
     const struct {
@@ -444,8 +438,7 @@ TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
     (void)std::signal(SIGPIPE, old_action);
 }
 
-// A directory prepared so that one of the two files cannot be used, and the
-// diagnostic that must follow.
+// A directory prepared so that a file cannot be used, and the diagnostic then.
 struct FileSetup {
     const char *name;
     void (*prepare)(const fs::path &);
@@ -650,9 +643,8 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
     }
 }
 
-// Faults injected by a preloaded library, which reaches only a native,
-// dynamically linked program: the tiny-chunk build, and a dynamically linked
-// copy of the normal one.
+// Faults injected by a preloaded library, which reaches only a dynamically
+// linked program: the tiny-chunk build, and a copy of the normal one.
 std::string dynamic(const std::string &program) { return program == CONVERTER ? SMOOTH_CONVERT_DYNAMIC_EXE : program; }
 
 TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
@@ -683,19 +675,28 @@ TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
     EXPECT_GE(reported, 4);
 }
 
-// A close that fails, and two stops at the last moment, as the complete
-// output is closed: the first stop decides the line and the signal.
+// A close that fails, alone or after a write that failed (whose reason
+// stands), and two stops at the last moment, as the complete output is
+// closed: the first stop decides the line and the signal.
 TEST_P(Converter, InjectedCloseFailureIsReported)
 {
     SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
-    const std::string input = many_records(3);
+    const std::string input = many_records(2000);
     const std::string complete = run(input).output;
-    for (const bool stops : {false, true}) {
-        const Conversion got = convert(dynamic(GetParam()), input, testutil::failing_close("smooth2.txt", stops));
-        EXPECT_EQ(got.status, stops ? 128 + SIGINT : 1);
-        EXPECT_EQ(got.err, stops ? "smooth_convert: interrupted by SIGINT\n"
-                                 : "smooth_convert: smooth2.txt: Input/output error\n");
-        EXPECT_EQ(got.output, complete) << stops;
+    const std::string close_fails = testutil::failing_close("smooth2.txt");
+    const std::pair<std::string, std::string> cases[] = {
+        {close_fails, "smooth_convert: smooth2.txt: Input/output error\n"},
+        {testutil::failing_close("smooth2.txt", true), "smooth_convert: interrupted by SIGINT\n"},
+        {close_fails + " && " + testutil::limit("fsize", 4096), "smooth_convert: smooth2.txt: File too large\n"},
+    };
+    for (const auto &[setup, err] : cases) {
+        const Conversion got = convert(dynamic(GetParam()), input, setup);
+        const bool limited = err.find("too large") != std::string::npos;
+        EXPECT_EQ(got.status, err.find("SIGINT") != std::string::npos ? 128 + SIGINT : 1) << setup;
+        EXPECT_EQ(got.err, err) << setup;
+        EXPECT_TRUE(limited ? testutil::is_whole_line_prefix(got.output, complete) && got.output.size() > 4096 - 40
+                            : got.output == complete)
+            << setup;
     }
 }
 
@@ -778,8 +779,7 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
 TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
 {
     SKIP_WHERE(!testutil::preloadable(), "the peak memory would be the emulator's or the sanitizer's");
-    // GNU time reports the program's own peak; the test process's own
-    // accounting of its children would count what a fork inherits from it.
+    // GNU time reports the program's own peak, not what a fork inherits from this process.
     SKIP_WHERE(!fs::exists("/usr/bin/time"), "needs /usr/bin/time (Debian package time)");
     // A 4 MiB header word and 16 MiB of records: neither may be held whole.
     const Folder folder(std::string(4u << 20, 'h') + " 2147483647 a b\n" +
@@ -789,8 +789,7 @@ TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
         "/usr/bin/time", folder.path(), "", "", {"-f", "%M", "-o", peak_file.string(), GetParam()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "smooth_convert: smooth1.txt:400002: record 400001: expected a number, found end of file\n");
-    // The figure, the peak resident set in KiB, is the last line; GNU time
-    // may put a note on the exit status before it.
+    // The peak resident set in KiB is the last line, after a note on the status.
     const std::string peak = testutil::read_file(peak_file);
     const std::size_t last = peak.find_last_of('\n', peak.size() - 2);
     ASSERT_FALSE(peak.empty());
