@@ -395,10 +395,8 @@ Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const cha
     return {pid, open((dir / fifo).c_str(), std::string(fifo) == "smooth1.txt" ? O_WRONLY : O_RDONLY)};
 }
 
-// A mantissa of 2^30 digits, fed through a FIFO so that nothing is stored,
-// must not cancel an exponent of 10^10, whether the record is converted or
-// only checked (past the 2048th written line).  The build that reads seven
-// bytes at a time would take minutes, so only the normal one runs it.
+// A mantissa of 2^30 digits, fed through a FIFO so that nothing is stored, must not cancel an exponent of 10^10,
+// whether the record is converted or only checked (past the 2048th line).  The tiny-chunk build would take minutes.
 TEST(HugeNumbers, BillionDigitMantissasDoNotCancelTheExponent)
 {
     SKIP_WHERE(testutil::emulated(), "a gigabyte read under an emulator takes minutes");
@@ -540,6 +538,10 @@ TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
         // Only the line the limit cut through is lost.
         EXPECT_GT(part.size(), static_cast<std::size_t>(limit) - 40) << limit;
     }
+    // Cut within a header word longer than two output buffers: the lines before it stay, nothing of it.
+    const Conversion word = convert(GetParam(), "S 1 " + std::string(300000, 'w'), testutil::limit("fsize", 140000));
+    EXPECT_EQ(word.err, "smooth_convert: smooth2.txt: File too large\n");
+    EXPECT_EQ(word.output, testutil::system_text("S\n1\n"));
 }
 
 // Polls until `done` holds, for 20 seconds at most.
@@ -599,9 +601,8 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
     }
 }
 
-// smooth2.txt is a FIFO whose reader stops reading once the pipe is full:
-// one signal must still end the run at once, and what the reader gets is
-// a prefix of the complete output, no byte twice.
+// smooth2.txt is a FIFO whose reader stops reading once the pipe is full: one signal must still end the run at once,
+// and what the reader gets is a prefix of the complete output, no byte twice.
 TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
 {
     SKIP_WHERE(testutil::windows_build(), "Windows has no signals to send and no FIFOs");
