@@ -21,6 +21,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -125,12 +126,11 @@ volatile std::sig_atomic_t stop_signal = 0;
 // {==== Platform: all that differs between POSIX and Windows
 // The rest of the program knows only FileHandle, NO_FILE, standard_stream(n);
 // LINE_END; DOCUMENTATION; ErrorCode, last_error(), append_reason(), why the
-// call that just failed did; stop_name(), catch_stop_signals(),
-// hold_stop_signals(), end_by_stop_signal(); prepare_process(); and
-// open_input(), open_output(), read_some(), write_some(), cut_back(),
-// close_file(), one step each.  A blocked call cut short by a signal is
-// tried again unless a stop was asked for; then it fails, and the caller
-// reports the stop.
+// call that just failed did; Opened; prepare_process(), which catches the
+// stops, settle_stop(), end_by_stop_signal(), stop_name(); and open_input(),
+// open_output(), read_some(), write_some(), cut_back(), close_file(), one
+// step each.  A stop ends the wait of a call that could block (on a FIFO, a
+// pipe, a terminal) and the call fails; the caller then reports the stop.
 
 // How opening "smooth2.txt" went: ready, refused, or failed.
 enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
@@ -184,23 +184,17 @@ BOOL WINAPI note_console_stop(DWORD event)
     return stop ? TRUE : FALSE;
 }
 
-void catch_stop_signals()
+void prepare_process()
 {
     stop_signal = 0;
     (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
 }
 
-void hold_stop_signals() {}  // the console's handler runs on a thread of its own
+// The console's handler runs on a thread of its own: nothing to hold back.
+int settle_stop() { return stop_signal; }
 
 // A stopped run ends with the status of a console program stopped by Ctrl-C.
-void end_by_stop_signal()
-{
-    if (stop_signal != 0) {
-        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-    }
-}
-
-void prepare_process() {}
+void end_by_stop_signal() { ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); }
 
 // Opening a directory is refused as access denied; name the real reason.
 FileHandle open_file(const char *name, DWORD access, DWORD disposition)
@@ -283,6 +277,8 @@ void append_reason(Failure &f, ErrorCode err) { append(f, "%s", std::strerror(er
 const char *stop_name(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP"; }
 
 // The first stop decides both the line and the signal the run ends by.
+// While it is noted the other stops wait (sa_mask), so that stops that
+// arrive together are taken in the system's order, the first taken deciding.
 extern "C" void note_stop_signal(int sig)
 {
     if (stop_signal == 0) {
@@ -290,76 +286,125 @@ extern "C" void note_stop_signal(int sig)
     }
 }
 
-constexpr int STOP_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
+constexpr int STOP_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};  // in the order the system takes them
 
-void mask_stop_signals(int how)
+sigset_t stop_set()
 {
     sigset_t stops;
     sigemptyset(&stops);
     for (const int sig : STOP_SIGNALS) {
         sigaddset(&stops, sig);
     }
-    (void)::sigprocmask(how, &stops, nullptr);
+    return stops;
 }
 
 // SIGINT, SIGTERM and SIGHUP end the run through the failure path, then by
-// the signal itself; one the caller ignores (under nohup) stays ignored.
-// Blocked calls are interrupted, not restarted, so a FIFO cannot hide a stop.
-void catch_stop_signals()
+// the signal itself; one the caller ignores (under nohup) stays ignored, and
+// one it blocks stays blocked.  A vanished reader of a FIFO and a file-size
+// limit are write errors to report, not silent deaths.
+void prepare_process()
 {
     stop_signal = 0;
     for (const int sig : STOP_SIGNALS) {
         struct sigaction action {};
         if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
             action.sa_handler = note_stop_signal;
-            sigemptyset(&action.sa_mask);
+            action.sa_mask = stop_set();
             action.sa_flags = 0;
             (void)::sigaction(sig, &action, nullptr);
-        }
-    }
-}
-
-// Held back, a stop signal that comes now waits, so that whether the run
-// was stopped is settled once and for all.
-void hold_stop_signals() { mask_stop_signals(SIG_BLOCK); }
-
-// A stopped run ends by the same signal, so that the caller sees death by
-// it (a shell loop stops at Ctrl-C) rather than an ordinary failure.
-void end_by_stop_signal()
-{
-    if (stop_signal != 0) {
-        (void)std::signal(stop_signal, SIG_DFL);
-        (void)std::raise(stop_signal);
-    }
-    mask_stop_signals(SIG_UNBLOCK);
-}
-
-// A vanished reader of a FIFO and a file-size limit are write errors to
-// report, not silent deaths.  A closed standard descriptor is opened on
-// /dev/null, lest "smooth2.txt" take its number and a diagnostic land there.
-void prepare_process()
-{
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
-            break;
         }
     }
     (void)std::signal(SIGPIPE, SIG_IGN);
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// A call cut short by a signal (a FIFO waiting for its other end, a read
-// or write blocked) is tried again, unless the signal asks for a stop.
-bool try_again(long long r) { return r < 0 && errno == EINTR && stop_signal == 0; }
+// Waits until `fd` can be read (or written) without blocking, for `timeout`
+// at most (null: for ever).  The stop signals are held back everywhere but
+// inside pselect, which lets them through and holds them back again in one
+// step, so none can come between the look at stop_signal and the sleep.
+// False when a stop came and `fd` is still not ready.
+bool wait_for(int fd, bool write, const timespec *timeout = nullptr)
+{
+    const sigset_t stops = stop_set();
+    const timespec now{};
+    sigset_t run;
+    (void)::sigprocmask(SIG_BLOCK, &stops, &run);
+    int r = -1;
+    while (fd < FD_SETSIZE && r < 0) {  // a higher number cannot be waited on: the call itself may block
+        fd_set set;
+        FD_ZERO(&set);
+        if (fd >= 0) {
+            FD_SET(fd, &set);
+        }
+        r = ::pselect(fd + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr,
+                      stop_signal != 0 ? &now : timeout, &run);
+        r = r < 0 && errno != EINTR ? 1 : r;  // the call itself will say what is wrong
+    }
+    (void)::sigprocmask(SIG_SETMASK, &run, nullptr);
+    return r != 0;
+}
 
+// From here on every stop waits, at its default action again, so that none
+// is noted and then lost; the one that decides (noted, or waiting and not
+// blocked by the caller) is returned.  With none, the caller's mask is back.
+int settle_stop()
+{
+    const sigset_t stops = stop_set();
+    sigset_t caller;
+    sigset_t pending;
+    (void)::sigprocmask(SIG_BLOCK, &stops, &caller);
+    (void)::sigpending(&pending);
+    for (const int sig : STOP_SIGNALS) {
+        struct sigaction action {};
+        if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == note_stop_signal) {
+            (void)std::signal(sig, SIG_DFL);
+        }
+        if (stop_signal == 0 && sigismember(&pending, sig) == 1 && sigismember(&caller, sig) == 0) {
+            stop_signal = sig;
+        }
+    }
+    if (stop_signal == 0) {
+        (void)::sigprocmask(SIG_SETMASK, &caller, nullptr);
+    }
+    return stop_signal;
+}
+
+// A stopped run ends by the same signal, so that the caller sees death by
+// it (a shell loop stops at Ctrl-C) rather than an ordinary failure.
+void end_by_stop_signal()
+{
+    sigset_t deciding;
+    sigemptyset(&deciding);
+    sigaddset(&deciding, stop_signal);
+    (void)std::raise(stop_signal);
+    (void)::sigprocmask(SIG_UNBLOCK, &deciding, nullptr);
+}
+
+// Opened without blocking, so that a FIFO whose other end is not there yet
+// cannot hide a stop: the open is tried again every 10 ms until it is.
 int open_file(const char *name, int flags)
 {
+    const timespec pause{0, 10000000};
+    struct stat st {};
     int fd = -1;
-    while (try_again(fd = ::open(name, flags, 0666))) {}
+    while ((fd = ::open(name, flags | O_NONBLOCK, 0666)) < 0 && errno == ENXIO && ::stat(name, &st) == 0 &&
+           S_ISFIFO(st.st_mode) && stop_signal == 0) {
+        (void)wait_for(-1, false, &pause);
+    }
     return fd;
 }
 
-FileHandle open_input() { return open_file(INPUT_NAME, O_RDONLY); }
+// A closed standard descriptor is opened on /dev/null first, lest
+// "smooth2.txt" take its number and a diagnostic land there.
+FileHandle open_input()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
+            break;
+        }
+    }
+    return open_file(INPUT_NAME, O_RDONLY);
+}
 
 Opened open_output(FileHandle in, FileHandle &out, bool &regular)
 {
@@ -387,17 +432,18 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     return !regular || ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
+// A read or a write of a pipe, FIFO or terminal waits in wait_for, never in the call.
 long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 {
     ssize_t r = -1;
-    while (try_again(r = ::read(fd, buf, n))) {}
+    while (wait_for(fd, false) && (r = ::read(fd, buf, n)) < 0 && (errno == EAGAIN || errno == EINTR)) {}
     return r;
 }
 
 long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
 {
     ssize_t r = -1;
-    while (try_again(r = ::write(fd, buf, n))) {}
+    while (wait_for(fd, true) && (r = ::write(fd, buf, n)) < 0 && (errno == EAGAIN || errno == EINTR)) {}
     return r;
 }
 
@@ -1187,11 +1233,11 @@ bool write_all(int stream, const char *text, std::size_t n)
     return true;
 }
 
-// Nothing more can be done if even standard error fails.
-void report(Failure failure)
+// False when standard error did not take the line: nothing more can be done.
+bool report(Failure failure)
 {
     failure.text[failure.len] = '\n';  // append leaves room for it
-    (void)write_all(2, failure.text, failure.len + 1);
+    return write_all(2, failure.text, failure.len + 1);
 }
 
 // --help and --version answer and end the run before any file is touched,
@@ -1214,7 +1260,7 @@ bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
         append_argument(warning, argv[i]);
         append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
                OUTPUT_NAME);
-        report(warning);
+        (void)report(warning);
     }
     return true;
 }
@@ -1229,22 +1275,21 @@ bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
 
 int SMOOTH_CONVERT_ENTRY(int argc, char **argv)
 {
-    catch_stop_signals();
+    prepare_process();
     Failure failure;
     bool failed = false;
     if (take_arguments(argc, argv, failure, failed)) {
-        prepare_process();
         failed = convert_files(failure);
     }
-    // A last look, with stop signals held back: a stop at any moment ends the run with its line.
-    hold_stop_signals();
-    if (stop_signal != 0) {
-        failed = true;
-        failure = stop_failure();
+    // The run's own line waits for standard error as long as it takes, but
+    // a stop ends the wait; the stop's line is written only if standard
+    // error takes it at once, so that a stop always ends the run promptly.
+    const bool reported = failed && stop_signal == 0 && report(failure);
+    if (settle_stop() != 0) {
+        if (!reported) {
+            (void)report(stop_failure());
+        }
+        end_by_stop_signal();
     }
-    if (failed) {
-        report(failure);
-    }
-    end_by_stop_signal();
     return failed ? 1 : 0;
 }
