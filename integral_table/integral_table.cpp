@@ -172,6 +172,7 @@ struct Placement {
 //   append_reason(failure, err)      that reason in words
 //   DOCUMENTATION                    where --help sends the reader
 //   prepare_process()                what a run needs set before it writes
+//   quiet_broken_pipe(quiet)         a broken pipe a write error, not SIGPIPE
 //   write_some(fd, ...)              one write, tried again if a signal cut it short
 //   placement_of_output()            see Placement
 //   cut_back(at, end)                see write_report
@@ -223,6 +224,8 @@ void append_reason(Failure &f, ErrorCode err)
 void prepare_process()
 {
 }
+
+void quiet_broken_pipe(bool) {}
 
 long long write_some(FileHandle fd, const char *text, std::size_t n)
 {
@@ -311,6 +314,10 @@ void prepare_process()
     (void)std::signal(SIGPIPE, SIG_DFL);
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
+
+// While quiet, a broken pipe is a write error, as it is for the warnings on
+// standard error: nobody reading them must not change the run.
+void quiet_broken_pipe(bool quiet) { (void)std::signal(SIGPIPE, quiet ? SIG_IGN : SIG_DFL); }
 
 long long write_some(FileHandle fd, const char *text, std::size_t n)
 {
@@ -449,7 +456,9 @@ int take_arguments(int argc, char **argv)
         Failure warning = program_failure("ignoring argument ");
         append_argument(warning, argv[i]);
         append(warning, ": the program reads nothing and always writes its report to standard output");
+        quiet_broken_pipe(true);
         report(warning);
+        quiet_broken_pipe(false);
     }
     return -1;
 }
@@ -473,10 +482,10 @@ FloatArray allocate_array()
 
 int main(int argc, char **argv)
 {
+    prepare_process();
     if (const int status = take_arguments(argc, argv); status >= 0) {
         return status;
     }
-    prepare_process();
 
     FloatArray x_array = allocate_array();
     FloatArray y_array = allocate_array();
