@@ -6,8 +6,10 @@
 //     met a failure from one the preload never touched;
 //   FAIL_CLOSE_OF=NAME makes close() of a file whose path ends in /NAME
 //     report an I/O error (after really closing it, as a failing NFS close
-//     does); STOPS_AT_CLOSE_OF=NAME raises SIGINT and then SIGTERM there,
-//     two stops at the last moment of a run.
+//     does);
+//   STOPS_AT=CALL:NAME raises SIGTERM and SIGINT together, as two stops
+//     that arrive at once, at the entry of open(), write() or close()
+//     (CALL) of such a file: stops at the most awkward moments.
 // Uses glibc's own entry points underneath; the programs allocate through
 // malloc alone (operator new included).
 
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -54,18 +57,38 @@ bool fail_this_one()
     return true;
 }
 
-bool is_named(int fd, const char *variable)
+// Whether `path` (or, with none, the file open as `fd`) ends in /NAME.
+bool is_named(const char *name, int fd, const char *path = nullptr)
 {
-    const char *name = std::getenv(variable);
-    if (name == nullptr) {
-        return false;
-    }
     char link[64];
-    char path[4096];
+    char buf[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, path, sizeof path);
-    const auto len = static_cast<ssize_t>(std::strlen(name));
-    return n > len && path[n - len - 1] == '/' && std::memcmp(path + n - len, name, static_cast<std::size_t>(len)) == 0;
+    const ssize_t n = path != nullptr ? static_cast<ssize_t>(std::strlen(path)) : ::readlink(link, buf, sizeof buf);
+    path = path != nullptr ? path : buf;
+    const auto len = static_cast<ssize_t>(name != nullptr ? std::strlen(name) : 0);
+    return len > 0 && (n == len || (n > len && path[n - len - 1] == '/')) &&
+           std::memcmp(path + n - len, name, static_cast<std::size_t>(len)) == 0;
+}
+
+// At the entry of `call` on the file the setting names: both stops held
+// back, then let through in one step, for the system to take in its order.
+void stop_if_named(const char *call, int fd, const char *path = nullptr)
+{
+    const char *setting = std::getenv("STOPS_AT");
+    const std::size_t len = std::strlen(call);
+    if (setting == nullptr || std::strncmp(setting, call, len) != 0 || setting[len] != ':' ||
+        !is_named(setting + len + 1, fd, path)) {
+        return;
+    }
+    sigset_t stops;
+    sigset_t before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    (void)::sigprocmask(SIG_BLOCK, &stops, &before);
+    (void)std::raise(SIGTERM);
+    (void)std::raise(SIGINT);
+    (void)::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace
@@ -78,15 +101,27 @@ void *realloc(void *p, std::size_t n) { return fail_this_one() ? nullptr : __lib
 
 int close(int fd)
 {
-    const bool fail = is_named(fd, "FAIL_CLOSE_OF");
-    const bool stops = is_named(fd, "STOPS_AT_CLOSE_OF");
+    const bool fail = is_named(std::getenv("FAIL_CLOSE_OF"), fd);
+    stop_if_named("close", fd);
     const long r = ::syscall(SYS_close, fd);
-    if (stops) {
-        (void)std::raise(SIGINT);
-        (void)std::raise(SIGTERM);
-    }
     errno = fail ? EIO : errno;
     return fail ? -1 : static_cast<int>(r);
+}
+
+ssize_t write(int fd, const void *buf, std::size_t n)
+{
+    stop_if_named("write", fd);
+    return ::syscall(SYS_write, fd, buf, n);
+}
+
+int open(const char *path, int flags, ...)
+{
+    va_list rest;
+    va_start(rest, flags);
+    const auto mode = (flags & O_CREAT) != 0 ? va_arg(rest, unsigned) : 0u;
+    va_end(rest);
+    stop_if_named("open", -1, path);
+    return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
 }
 
 }

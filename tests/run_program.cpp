@@ -94,6 +94,28 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
     return {status, stdout_target.empty() ? read_file(out_file) : "", read_file(err_file)};
 }
 
+RunResult run_into_gone_reader(const std::string &program, const std::filesystem::path &dir, int stream,
+                               const std::vector<std::string> &arguments, const Inherit &inherit)
+{
+    int fds[2];
+    if (pipe(fds) != 0) {
+        throw std::runtime_error("cannot make a pipe");
+    }
+    close(fds[0]);
+    TempDir capture;
+    const auto other = capture.path() / "captured";
+    std::string command = "cd " + quoted(dir.string()) + " && exec " + quoted(program);
+    for (const std::string &argument : arguments) {
+        command.append(" ").append(quoted(argument));
+    }
+    command += " </dev/null " + std::to_string(stream) + ">&" + std::to_string(fds[1]) + " " +
+               std::to_string(3 - stream) + ">" + quoted(other.string());
+    const int status = wait_child(start_shell(command, inherit));
+    close(fds[1]);
+    const std::string captured = read_file(other);
+    return {status, stream == 2 ? captured : "", stream == 1 ? captured : ""};
+}
+
 std::string program_under_test(const char *variable, const char *built)
 {
     const char *chosen = std::getenv(variable);
@@ -106,10 +128,14 @@ std::string failing_allocation(int n, bool later_too, const std::filesystem::pat
            std::to_string(n) + " FAIL_ALLOC_LOG=" + quoted(log.string());
 }
 
-std::string failing_close(const std::string &name, bool stops)
+std::string failing_close(const std::string &name)
 {
-    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + (stops ? " STOPS_AT_CLOSE_OF=" : " FAIL_CLOSE_OF=") +
-           quoted(name);
+    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAIL_CLOSE_OF=" + quoted(name);
+}
+
+std::string stops_at(const std::string &call, const std::string &name)
+{
+    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " STOPS_AT=" + quoted(call + ":" + name);
 }
 
 std::string limit(const char *resource, long value)

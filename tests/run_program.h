@@ -26,8 +26,8 @@ private:
 // action and none blocked, whatever this process inherited (a suite started
 // from a background job has SIGINT ignored), but for these.
 struct Inherit {
-    std::vector<int> ignored;
-    std::vector<int> blocked;
+    std::vector<int> ignored = {};
+    std::vector<int> blocked = {};
     int stdout_fd = -1;  // becomes its standard output, where set
 };
 
@@ -67,11 +67,18 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
 
 // `setup`s: the n-th heap allocation fails (with `later_too`, every one
 // after it as well), each failure adding a byte to `log`; closing the file
-// `name` reports an I/O error, or with `stops` raises SIGINT and SIGTERM;
-// the limit `resource` of prlimit(1) (fsize, stack) is `value`.
+// `name` reports an I/O error; SIGTERM and SIGINT come together at the
+// entry of `call` (open, write, close) on the file `name`; the limit
+// `resource` of prlimit(1) (fsize, stack) is `value`.
 std::string failing_allocation(int n, bool later_too, const std::filesystem::path &log);
-std::string failing_close(const std::string &name, bool stops = false);
+std::string failing_close(const std::string &name);
+std::string stops_at(const std::string &call, const std::string &name);
 std::string limit(const char *resource, long value);
+
+// Runs `program` with `arguments` in `dir`, its standard output (`stream`
+// 1) or error (2) a pipe whose reader has gone, the other stream captured.
+RunResult run_into_gone_reader(const std::string &program, const std::filesystem::path &dir, int stream,
+                               const std::vector<std::string> &arguments = {}, const Inherit &inherit = {});
 
 std::string quoted(const std::string &s);  // for the shell
 

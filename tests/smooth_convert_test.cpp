@@ -374,24 +374,23 @@ TEST_P(Converter, RecordsPastTheLastWrittenLineAreCheckedAlike)
     }
 }
 
-// A converter started in `dir`, standard error going to dir/stderr, with
-// `fifo` (smooth1.txt or smooth2.txt) made a FIFO and SIGHUP ignored as under
-// nohup when asked; `fd` is this end of the FIFO, open once the converter has
-// opened the other.
+// A converter started in `dir`, standard error going to `err` (dir/stderr
+// unless told), with `fifo` (smooth1.txt or smooth2.txt) made a FIFO and the
+// signals the caller left ignored or blocked; `fd` is this end of the FIFO,
+// open once the converter has opened the other.
 struct Spawned {
     pid_t pid = -1;
     int fd = -1;
 };
 
-Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const char *fifo, bool nohup = false)
+Spawned spawn_on_fifo(const std::string &program, const fs::path &dir, const char *fifo,
+                      const testutil::Inherit &inherit = {}, const std::string &err = "2>stderr")
 {
     if (mkfifo((dir / fifo).c_str(), 0600) != 0) {
         return {};
     }
-    testutil::Inherit inherit;
-    inherit.ignored = nohup ? std::vector<int>{SIGHUP} : std::vector<int>{};
     const pid_t pid = testutil::start_shell(
-        "cd " + testutil::quoted(dir.string()) + " && exec " + testutil::quoted(program) + " 2>stderr", inherit);
+        "cd " + testutil::quoted(dir.string()) + " && exec " + testutil::quoted(program) + " " + err, inherit);
     return {pid, open((dir / fifo).c_str(), std::string(fifo) == "smooth1.txt" ? O_WRONLY : O_RDONLY)};
 }
 
@@ -567,29 +566,31 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
     const std::string complete = run(all).output;
     // Cut mid-record and mid-line, with more than one output block done.
     const std::size_t cut = all.size() * 3 / 4 - 3;
+    // A signal the caller left ignored (under nohup) or blocked never stops the run.
     const struct {
         int sig;
         const char *name;
-        bool nohup;  // then the signal is ignored and the run completes
-    } cases[] = {{SIGINT, "SIGINT", false}, {SIGTERM, "SIGTERM", false}, {SIGHUP, "SIGHUP", false},
-                 {SIGHUP, "SIGHUP under nohup", true}};
+        testutil::Inherit inherit = {};
+        bool completes = !inherit.ignored.empty() || !inherit.blocked.empty();
+    } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGHUP, "SIGHUP under nohup", {{SIGHUP}}},
+                 {SIGINT, "SIGINT blocked by the caller", {{}, {SIGINT}}}};
     for (const auto &c : cases) {
         testutil::TempDir dir;
-        const Spawned child = spawn_on_fifo(GetParam(), dir.path(), "smooth1.txt", c.nohup);
+        const Spawned child = spawn_on_fifo(GetParam(), dir.path(), "smooth1.txt", c.inherit);
         ASSERT_GE(child.fd, 0);
         ASSERT_EQ(write(child.fd, all.data(), cut), static_cast<ssize_t>(cut));
         // The converter has taken it all, and has begun to convert it.
         wait_until([&] { return unread(child.fd) == 0 && fs::exists(dir.path() / "smooth2.txt"); });
         kill(child.pid, c.sig);
-        if (c.nohup) {
+        if (c.completes) {
             ASSERT_EQ(write(child.fd, all.data() + cut, all.size() - cut), static_cast<ssize_t>(all.size() - cut));
             close(child.fd);  // the end of the input
         }
         const int status = testutil::wait_child(child.pid, 20);
-        (void)(c.nohup || close(child.fd));
+        (void)(c.completes || close(child.fd));
         const std::string output = testutil::read_file(dir.path() / "smooth2.txt");
         const std::string err = testutil::read_file(dir.path() / "stderr");
-        if (c.nohup) {
+        if (c.completes) {
             EXPECT_EQ(status, 0) << err;
             EXPECT_EQ(output, complete);
             continue;
@@ -602,20 +603,28 @@ TEST_P(Converter, StopSignalKeepsWholeLinesAndEndsByTheSignal)
 }
 
 // smooth2.txt is a FIFO whose reader stops reading once the pipe is full: one signal must still end the run at once,
-// and what the reader gets is a prefix of the complete output, no byte twice.
+// and what the reader gets is a prefix of the complete output, no byte twice.  A reader that leaves is a write error;
+// and when standard error is a full pipe nobody reads, the run's line cannot go out, but a stop still ends it.
 TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
 {
     SKIP_WHERE(testutil::windows_build(), "Windows has no signals to send and no FIFOs");
     const std::string input = header("2048") + repeated("1000000e30 5000000e20 0 0\n", 2048);  // 144 KiB of output
     const std::string complete = run(input).output;
     const struct {
-        int sig;
+        int sig;  // none: the reader leaves
         int times;
-        std::size_t read_first;  // bytes the reader takes before it pauses
-    } cases[] = {{SIGTERM, 1, 0}, {SIGINT, 1, 0}, {SIGTERM, 2, 4096}};
+        std::size_t read_first;  // bytes the reader takes before it pauses or leaves
+        bool full_stderr = false;
+    } cases[] = {{SIGTERM, 1, 0}, {SIGINT, 1, 0}, {SIGTERM, 2, 4096}, {0, 0, 4096}, {SIGTERM, 1, 0, true}};
     for (const auto &c : cases) {
         const Folder folder(input);
-        const Spawned child = spawn_on_fifo(GetParam(), folder.path(), "smooth2.txt");
+        int err[2] = {-1, -1};
+        ASSERT_EQ(pipe(err), 0);
+        (void)fcntl(err[1], F_SETFL, O_NONBLOCK);
+        while (c.full_stderr && write(err[1], "x", 1) == 1) {}
+        (void)fcntl(err[1], F_SETFL, 0);
+        const Spawned child = spawn_on_fifo(GetParam(), folder.path(), "smooth2.txt", {},
+                                            c.full_stderr ? "2>&" + std::to_string(err[1]) : "2>stderr");
         ASSERT_GE(child.fd, 0);
         std::string got(c.read_first, '\0');
         for (std::size_t n = 0; n < got.size();) {
@@ -626,19 +635,27 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
         // Within a page of full, the pipe takes no more of the converter's
         // large writes: it is blocked, or about to be.
         const int nearly_full = fcntl(child.fd, F_GETPIPE_SZ) - 4096;
-        wait_until([&] { return unread(child.fd) > nearly_full; });
+        wait_until([&] { return c.sig == 0 || unread(child.fd) > nearly_full; });
+        if (c.sig == 0 || c.full_stderr) {
+            close(child.fd);  // the converter then has a line to write
+            usleep(200000);   // and by now waits for standard error to take it
+        }
         for (int i = 0; i < c.times; ++i) {
             kill(child.pid, c.sig);
         }
         const int status = testutil::wait_child(child.pid, 20);
         char buf[65536];
-        for (ssize_t r; (r = read(child.fd, buf, sizeof buf)) > 0;) {
+        for (ssize_t r; c.sig != 0 && !c.full_stderr && (r = read(child.fd, buf, sizeof buf)) > 0;) {
             got.append(buf, static_cast<std::size_t>(r));
         }
-        close(child.fd);
-        EXPECT_EQ(status, 128 + c.sig);
+        (void)(c.sig == 0 || c.full_stderr || close(child.fd));
+        close(err[0]);
+        close(err[1]);
+        EXPECT_EQ(status, c.sig == 0 ? 1 : 128 + c.sig);
         EXPECT_EQ(testutil::read_file(folder.path() / "stderr"),
-                  std::string("smooth_convert: interrupted by ") + (c.sig == SIGINT ? "SIGINT\n" : "SIGTERM\n"));
+                  c.full_stderr ? ""
+                  : c.sig == 0  ? "smooth_convert: smooth2.txt: Broken pipe\n"
+                                : std::string("smooth_convert: interrupted by ") + (c.sig == SIGINT ? "SIGINT\n" : "SIGTERM\n"));
         EXPECT_LT(got.size(), complete.size());
         EXPECT_EQ(complete.compare(0, got.size(), got), 0) << "not a prefix of the complete output";
     }
@@ -677,27 +694,37 @@ TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
 }
 
 // A close that fails, alone or after a write that failed (whose reason
-// stands), and two stops at the last moment, as the complete output is
-// closed: the first stop decides the line and the signal.
+// stands), and two stops that come together at the worst moments: as the
+// complete output is closed, before the open of a FIFO with no reader yet,
+// and as the run's own line is written (it stands, and the stop ends the run
+// after it).  Stops that come together are taken in the system's order.
 TEST_P(Converter, InjectedCloseFailureIsReported)
 {
     SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
     const std::string input = many_records(2000);
     const std::string complete = run(input).output;
     const std::string close_fails = testutil::failing_close("smooth2.txt");
-    const std::pair<std::string, std::string> cases[] = {
-        {close_fails, "smooth_convert: smooth2.txt: Input/output error\n"},
-        {testutil::failing_close("smooth2.txt", true), "smooth_convert: interrupted by SIGINT\n"},
-        {close_fails + " && " + testutil::limit("fsize", 4096), "smooth_convert: smooth2.txt: File too large\n"},
+    const std::string io_error = "smooth_convert: smooth2.txt: Input/output error\n";
+    const std::string stopped = "smooth_convert: interrupted by SIGINT\n";
+    const struct {
+        std::string setup;
+        std::string err;
+        int status = 128 + SIGINT;
+    } cases[] = {
+        {close_fails, io_error, 1},
+        {testutil::stops_at("close", "smooth2.txt"), stopped},
+        {"mkfifo smooth2.txt && " + testutil::stops_at("open", "smooth2.txt"), stopped},
+        {close_fails + " && " + testutil::stops_at("write", "stderr"), io_error},
+        {close_fails + " && " + testutil::limit("fsize", 4096), "smooth_convert: smooth2.txt: File too large\n", 1},
     };
-    for (const auto &[setup, err] : cases) {
-        const Conversion got = convert(dynamic(GetParam()), input, setup);
-        const bool limited = err.find("too large") != std::string::npos;
-        EXPECT_EQ(got.status, err.find("SIGINT") != std::string::npos ? 128 + SIGINT : 1) << setup;
-        EXPECT_EQ(got.err, err) << setup;
+    for (const auto &c : cases) {
+        const Conversion got = convert(dynamic(GetParam()), input, c.setup);
+        const bool limited = c.err.find("too large") != std::string::npos;
+        EXPECT_EQ(got.status, c.status) << c.setup;
+        EXPECT_EQ(got.err, c.err) << c.setup;
         EXPECT_TRUE(limited ? testutil::is_whole_line_prefix(got.output, complete) && got.output.size() > 4096 - 40
-                            : got.output == complete)
-            << setup;
+                            : got.output == complete || c.setup.find("mkfifo") != std::string::npos)
+            << c.setup;
     }
 }
 
@@ -752,9 +779,9 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
         {{"--help"}, "Usage: smooth_convert [--help] [--version]\n", ""},
         {{"data.txt", "--help"}, "Usage: smooth_convert", ""},
         {{"--version"}, "smooth_convert (" NUMTOOLS_PACKAGE ") " NUMTOOLS_VERSION "\n", ""},
-        {{"it's", "two\nlines 'quoted'", std::string(3000, 'a')}, "",
+        {{"it's", "two\nlines\x7f 'quoted'", std::string(3000, 'a')}, "",
          "smooth_convert: ignoring argument 'it'\\''s'" + ignored +
-             "smooth_convert: ignoring argument $'two\\x0alines \\'quoted\\''" + ignored +
+             "smooth_convert: ignoring argument $'two\\x0alines\\x7f \\'quoted\\''" + ignored +
              "smooth_convert: ignoring argument '" + std::string(40, 'a') + "'..." + ignored},
     };
     for (const auto &c : cases) {
@@ -775,6 +802,14 @@ TEST_P(Converter, HelpAndVersionTouchNoFileAndOtherArgumentsAreNamed)
     const testutil::RunResult full = testutil::run_program(GetParam(), dir.path(), "/dev/full", "", {"--help"});
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "smooth_convert: write error: No space left on device\n");
+    // A reader that has gone: --version says so whatever the caller left
+    // set; a warning nobody reads changes nothing.
+    const testutil::RunResult gone = testutil::run_into_gone_reader(GetParam(), dir.path(), 1, {"--version"}, {{SIGPIPE}});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.err, "smooth_convert: write error: Broken pipe\n");
+    testutil::write_file(dir.path() / "smooth1.txt", input);
+    EXPECT_EQ(testutil::run_into_gone_reader(GetParam(), dir.path(), 2, {"extra"}).status, 0);
+    EXPECT_EQ(testutil::read_file(dir.path() / "smooth2.txt"), complete);
 }
 
 TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
