@@ -30,6 +30,7 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdarg>
 #include <cstddef>
@@ -804,6 +805,7 @@ bool exact_float(const Digits &d, long long e, bool negative, float &value)
     t += kept - d.n;
     *t++ = 'e';
     t = std::to_chars(t, text + sizeof text, e - kept).ptr;
+#ifdef __cpp_lib_to_chars
     const std::from_chars_result r = std::from_chars(text, t, value);
     if (r.ec == std::errc::result_out_of_range) {
         // Out of range means rounded to infinity or to zero; only the first
@@ -812,6 +814,15 @@ bool exact_float(const Digits &d, long long e, bool negative, float &value)
         return e <= 0;
     }
     return true;
+#else
+    // A C++ library without floating-point from_chars (libc++ before 17,
+    // Apple's): C's strtof, which glibc, musl and the BSD and macOS C
+    // libraries round correctly.  The text has no decimal point, so no
+    // locale can change how it reads; beyond range it gives infinity.
+    *t = '\0';
+    value = std::strtof(text, nullptr);
+    return !std::isinf(value);
+#endif
 }
 
 // The bytes of an item that lies unsplit in the buffer: a white space or the
