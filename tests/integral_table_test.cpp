@@ -239,7 +239,7 @@ TEST(ReportWriteErrors, ReaderThatStopsReadingEndsTheRunQuietly)
 // dynamically linked program: the same program, linked so.
 TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
 {
-    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
+    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program on Linux");
     testutil::TempDir dir;
     const std::string complete = testutil::run_program(INTEGRAL_TABLE_DYNAMIC_EXE, dir.path()).out;
     const auto log = dir.path() / "injected";
@@ -263,7 +263,7 @@ TEST(InjectedFaults, RunningOutOfMemoryIsReportedNeverAnAbort)
 
 TEST(InjectedFaults, FailedCloseIsAWriteError)
 {
-    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program");
+    SKIP_WHERE(!testutil::preloadable(), "a preloaded library reaches only a native, unsanitized program on Linux");
     testutil::TempDir dir;
     const auto report = dir.path() / "report";
     const testutil::RunResult run =

@@ -156,7 +156,7 @@ bool preloadable()
 #ifdef NUMTOOLS_SANITIZED
     return false;  // a sanitized program's allocator cannot be replaced
 #else
-    return !emulated();
+    return !emulated() && *FAULT_INJECTION_LIB != '\0';
 #endif
 }
 

@@ -52,7 +52,7 @@ std::string program_under_test(const char *variable, const char *built);
 // everywhere: they skip, and say why.
 bool windows_build();  // a Windows build, run under Wine
 bool emulated();       // a build for another system, under qemu or Wine
-bool preloadable();    // a native, dynamically linked, unsanitized build
+bool preloadable();    // a native, dynamically linked, unsanitized build on Linux
 #define SKIP_WHERE(condition, why) if (condition) GTEST_SKIP() << (why)  // where a test cannot run
 
 inline const std::string CLOSED = "&-";  // standard output closed, as a `stdout_target`
