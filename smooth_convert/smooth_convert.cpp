@@ -277,9 +277,9 @@ ErrorCode last_error() { return errno; }
 void append_reason(Failure &f, ErrorCode err) { append(f, "%s", std::strerror(err != 0 ? err : EIO)); }
 const char *stop_name(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP"; }
 
-// The first stop decides both the line and the signal the run ends by.
-// While it is noted the other stops wait (sa_mask), so that stops that
-// arrive together are taken in the system's order, the first taken deciding.
+// The first stop decides both the line and the signal the run ends by; the
+// others wait meanwhile (sa_mask), so stops that come together are taken in
+// the system's order.
 extern "C" void note_stop_signal(int sig)
 {
     if (stop_signal == 0) {
@@ -300,9 +300,8 @@ sigset_t stop_set()
 }
 
 // SIGINT, SIGTERM and SIGHUP end the run through the failure path, then by
-// the signal itself; one the caller ignores (under nohup) stays ignored, and
-// one it blocks stays blocked.  A vanished reader of a FIFO and a file-size
-// limit are write errors to report, not silent deaths.
+// the signal itself; one the caller ignores (nohup) or blocks stays so.  A
+// gone reader and a file-size limit are write errors, not silent deaths.
 void prepare_process()
 {
     stop_signal = 0;
@@ -319,11 +318,10 @@ void prepare_process()
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Waits until `fd` can be read (or written) without blocking, for `timeout`
-// at most (null: for ever).  The stop signals are held back everywhere but
-// inside pselect, which lets them through and holds them back again in one
-// step, so none can come between the look at stop_signal and the sleep.
-// False when a stop came and `fd` is still not ready.
+// Waits until `fd` can be read (or written) without blocking, `timeout` at
+// most (null: for ever), letting the stop signals through only inside
+// pselect, in one step with the sleep: none can come between the look at
+// stop_signal and the sleep.  False when a stop came and `fd` is not ready.
 bool wait_for(int fd, bool write, const timespec *timeout = nullptr)
 {
     const sigset_t stops = stop_set();
@@ -345,9 +343,9 @@ bool wait_for(int fd, bool write, const timespec *timeout = nullptr)
     return r != 0;
 }
 
-// From here on every stop waits, at its default action again, so that none
-// is noted and then lost; the one that decides (noted, or waiting and not
-// blocked by the caller) is returned.  With none, the caller's mask is back.
+// From here on every stop waits, at its default action, so none is noted
+// and then lost.  Returns the deciding stop, noted or waiting (unless the
+// caller blocked it), or 0 with the caller's mask back.
 int settle_stop()
 {
     const sigset_t stops = stop_set();
@@ -381,8 +379,8 @@ void end_by_stop_signal()
     (void)::sigprocmask(SIG_UNBLOCK, &deciding, nullptr);
 }
 
-// Opened without blocking, so that a FIFO whose other end is not there yet
-// cannot hide a stop: the open is tried again every 10 ms until it is.
+// A FIFO whose other end is not there yet cannot hide a stop: opened
+// without blocking, it is tried again every 10 ms.  No call waits but in wait_for.
 int open_file(const char *name, int flags)
 {
     const timespec pause{0, 10000000};
@@ -433,7 +431,6 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     return !regular || ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
-// A read or a write of a pipe, FIFO or terminal waits in wait_for, never in the call.
 long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 {
     ssize_t r = -1;
@@ -1292,9 +1289,8 @@ int SMOOTH_CONVERT_ENTRY(int argc, char **argv)
     if (take_arguments(argc, argv, failure, failed)) {
         failed = convert_files(failure);
     }
-    // The run's own line waits for standard error as long as it takes, but
-    // a stop ends the wait; the stop's line is written only if standard
-    // error takes it at once, so that a stop always ends the run promptly.
+    // The run's own line waits for standard error until a stop comes; a
+    // stop's line goes out only if it is taken at once: a stop never waits.
     const bool reported = failed && stop_signal == 0 && report(failure);
     if (settle_stop() != 0) {
         if (!reported) {
