@@ -105,6 +105,7 @@ struct Failure {
     std::size_t len = 0;
 };
 
+// {---- shared: append (written the same in both programs; CI compares them)
 // Adds formatted text to the diagnostic; what does not fit is dropped.
 // vsnprintf needs no heap for these plain conversions, and no locale
 // touches them.
@@ -118,6 +119,7 @@ struct Failure {
     va_end(args);
     f.len = std::min(f.len + static_cast<std::size_t>(std::max(n, 0)), sizeof f.text - 2);
 }
+// }---- shared: append
 
 Failure program_failure(const char *what)
 {
@@ -134,25 +136,27 @@ inline bool is_shown(char c)
     return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f;
 }
 
+// {---- shared: append_argument (written the same in both programs; CI compares them)
 // An argument quoted so that the shell would read it back: in single quotes
 // with a quote written '\'' or, when it holds a byte a terminal cannot show,
 // in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
 // QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
-void append_argument(Failure &out, const char *argument)
+void append_argument(Failure &line, const char *argument)
 {
     const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
     const bool plain = std::all_of(argument, argument + n, is_shown);
-    append(out, plain ? "'" : "$'");
+    append(line, plain ? "'" : "$'");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(argument[i]);
         if (plain) {
-            append(out, c == '\'' ? "'\\''" : "%c", c);
+            append(line, c == '\'' ? "'\\''" : "%c", c);
         } else {
-            append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+            append(line, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(out, argument[n] != '\0' ? "'..." : "'");
+    append(line, argument[n] != '\0' ? "'..." : "'");
 }
+// }---- shared: append_argument
 
 // }==========================================================================
 
@@ -196,6 +200,7 @@ ErrorCode last_error()
     return GetLastError();
 }
 
+// {---- shared: append_reason (written the same in both programs; CI compares them)
 // Reasons that POSIX also has are worded as POSIX words them, so that a
 // diagnostic reads the same everywhere; any other is the system's message.
 void append_reason(Failure &f, ErrorCode err)
@@ -220,6 +225,7 @@ void append_reason(Failure &f, ErrorCode err)
     }
     n > 0 ? append(f, "%.*s", static_cast<int>(n), text) : append(f, "Windows error %lu", err);
 }
+// }---- shared: append_reason
 
 void prepare_process()
 {

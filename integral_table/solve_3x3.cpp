@@ -41,7 +41,7 @@ void solve_3x3(double mat[3][3], const double rhs[3], double sol[3])
         // Written as a negated >= so that a NaN determinant fails too.
         if (!(std::fabs(det) >= PIVOT_EPSILON)) {
             // A failed write leaves its mark on stdout's error flag, which
-            // the program checks before it exits.
+            // the program checks right after the solve.
             (void)std::fputs("\n  The determinant equals ZERO !!!\n", stdout);
             return;
         }

@@ -2,16 +2,17 @@
 // rescaled two-column file "smooth2.txt" in the current directory, in the same
 // small memory for any size of input, each number read as its nearest float,
 // whatever the locale.  Whatever stops a run, one line on standard error says
-// why, and "smooth2.txt" holds whole lines only, each as the complete run writes it.
+// why; a regular "smooth2.txt" then holds whole lines only, each as the
+// complete run writes it, and a pipe or FIFO has had a prefix of the output.
 //
 // Contents, in the order the data flows; each section opens with
 // "// {==== Name" and closes with "// }==== Name":
 //   Failures    the one line that says why a run failed, and quoting
-//   Platform    all that differs between POSIX and Windows
-//   Calls       why a call failed, and a stop, as failures
+//   Platform    all that differs between POSIX and Windows, and the stop asked for
+//   Calls       failed calls and stops as failures; closing; the line written
 //   Input       smooth1.txt a chunk at a time, and where each item began
 //   Numbers     the grammar of a number, and its nearest float
-//   Output      smooth2.txt, a whole number of lines at a time
+//   Output      smooth2.txt, held and written; whole lines kept in a regular file
 //   Conversion  the header and the records, and how a run ends
 //   Arguments   --help, --version, and a warning for any other
 //   main        the run, and a last look for a stop
@@ -61,6 +62,7 @@ struct Failure {
     bool output_failed = false;  // "smooth2.txt" can take nothing more
 };
 
+// {---- shared: append (written the same in both programs; CI compares them)
 // Adds formatted text to the diagnostic; what does not fit is dropped.
 // vsnprintf needs no heap for these plain conversions, and no locale
 // touches them.
@@ -74,6 +76,7 @@ struct Failure {
     va_end(args);
     f.len = std::min(f.len + static_cast<std::size_t>(std::max(n, 0)), sizeof f.text - 2);
 }
+// }---- shared: append
 
 Failure program_failure(const char *what)
 {
@@ -90,48 +93,51 @@ inline bool is_shown(char c) { return static_cast<unsigned char>(c) >= 0x20 && s
 
 // Text in double quotes, kept on one line: unprintable bytes as \xNN, and
 // a quote or a backslash after a backslash.
-void append_quoted(Failure &out, const char *text, std::size_t n, bool cut)
+void append_quoted(Failure &line, const char *text, std::size_t n, bool cut)
 {
-    append(out, "\"");
+    append(line, "\"");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        append(out, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+        append(line, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
     }
-    append(out, cut ? "\"..." : "\"");
+    append(line, cut ? "\"..." : "\"");
 }
 
+// {---- shared: append_argument (written the same in both programs; CI compares them)
 // An argument quoted so that the shell would read it back: in single quotes
 // with a quote written '\'' or, when it holds a byte a terminal cannot show,
 // in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
 // QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
-void append_argument(Failure &out, const char *argument)
+void append_argument(Failure &line, const char *argument)
 {
     const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
     const bool plain = std::all_of(argument, argument + n, is_shown);
-    append(out, plain ? "'" : "$'");
+    append(line, plain ? "'" : "$'");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(argument[i]);
         if (plain) {
-            append(out, c == '\'' ? "'\\''" : "%c", c);
+            append(line, c == '\'' ? "'\\''" : "%c", c);
         } else {
-            append(out, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+            append(line, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(out, argument[n] != '\0' ? "'..." : "'");
+    append(line, argument[n] != '\0' ? "'..." : "'");
 }
+// }---- shared: append_argument
 
-// The signal that asked the program to stop, or 0: a handler can say no more.
-volatile std::sig_atomic_t stop_signal = 0;
 // }==== Failures
 
-// {==== Platform: all that differs between POSIX and Windows
-// The rest of the program knows only FileHandle, NO_FILE, standard_stream(n);
+// {==== Platform: all that differs between POSIX and Windows, and the stop asked for
+// The rest of the program knows only stop_signal; FileHandle, NO_FILE, standard_stream(n);
 // LINE_END; DOCUMENTATION; ErrorCode, last_error(), append_reason(), why the
 // call that just failed did; Opened; prepare_process(), which catches the
 // stops, settle_stop(), end_by_stop_signal(), stop_name(); and open_input(),
 // open_output(), read_some(), write_some(), cut_back(), close_file(), one
 // step each.  A stop ends the wait of a call that could block (on a FIFO, a
 // pipe, a terminal) and the call fails; the caller then reports the stop.
+
+// The signal that asked the program to stop, or 0: a handler can say no more.
+volatile std::sig_atomic_t stop_signal = 0;
 
 // How opening "smooth2.txt" went: ready, refused, or failed.
 enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
@@ -147,6 +153,7 @@ using ErrorCode = DWORD;
 FileHandle standard_stream(int n) { return GetStdHandle(n == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
 ErrorCode last_error() { return GetLastError(); }
 
+// {---- shared: append_reason (written the same in both programs; CI compares them)
 // Reasons that POSIX also has are worded as POSIX words them, so that a
 // diagnostic reads the same everywhere; any other is the system's message.
 void append_reason(Failure &f, ErrorCode err)
@@ -171,6 +178,7 @@ void append_reason(Failure &f, ErrorCode err)
     }
     n > 0 ? append(f, "%.*s", static_cast<int>(n), text) : append(f, "Windows error %lu", err);
 }
+// }---- shared: append_reason
 
 const char *stop_name(int sig) { return sig == SIGINT ? "SIGINT" : "SIGBREAK"; }
 
@@ -451,7 +459,7 @@ bool close_file(FileHandle fd) { return ::close(fd) == 0; }
 #endif
 // }==== Platform
 
-// {==== Calls: why a call failed, and a stop, as failures to report
+// {==== Calls: failed calls and stops as failures; closing; the line written
 // What a failed call was working on.
 enum class Target { INPUT, OUTPUT, STANDARD_OUTPUT };
 
@@ -483,6 +491,34 @@ void check_stop()
         throw stop_failure();
     }
 }
+
+// The end of a file and its buffer, on every way out of the program.
+void close_and_free(FileHandle fd, unsigned char *buf)
+{
+    std::free(buf);
+    if (fd != NO_FILE) {
+        (void)close_file(fd);  // only ever called once the outcome is settled
+    }
+}
+
+// Writes all of `text` to standard output or error; false when a write failed.
+bool write_all(int stream, const char *text, std::size_t n)
+{
+    for (long long r = 0; n > 0; text += r, n -= static_cast<std::size_t>(r)) {
+        r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
+        if (r <= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// False when standard error did not take the line: nothing more can be done.
+bool report(Failure failure)
+{
+    failure.text[failure.len] = '\n';  // append leaves room for it
+    return write_all(2, failure.text, failure.len + 1);
+}
 // }==== Calls
 
 // {==== Input: smooth1.txt, read a chunk at a time, and where each item began
@@ -505,15 +541,6 @@ constexpr std::size_t BUFFER_BYTES = CHUNK_BYTES + ITEM_KEEP + HISTORY;
 
 constexpr std::size_t NO_MARK = static_cast<std::size_t>(-1);
 constexpr int END = -1;  // what peek gives at the end of the input
-
-// The end of a file and its buffer, on every way out of the program.
-void close_and_free(FileHandle fd, unsigned char *buf)
-{
-    std::free(buf);
-    if (fd != NO_FILE) {
-        (void)close_file(fd);  // only ever called once the outcome is settled
-    }
-}
 
 // White space is exactly these six characters, whatever the locale says:
 // space, and tab to carriage return.
@@ -628,20 +655,20 @@ int skip_space(Input &in)
 }
 
 // The text of the item read so far (all of it once it has ended).
-void quote_item(const Input &in, Failure &out)
+void quote_item(const Input &in, Failure &line)
 {
     if (in.mark_lost) {
-        append_quoted(out, in.head, QUOTE_LIMIT, true);
+        append_quoted(line, in.head, QUOTE_LIMIT, true);
     } else {
         const std::size_t n = in.pos - in.mark;
-        append_quoted(out, reinterpret_cast<const char *>(in.buf + in.mark), std::min(n, QUOTE_LIMIT),
+        append_quoted(line, reinterpret_cast<const char *>(in.buf + in.mark), std::min(n, QUOTE_LIMIT),
                       n > QUOTE_LIMIT);
     }
 }
 
 // The word that starts where the current item began: what stood in the
 // place of the item that did not fit.
-void quote_word_at_mark(Input &in, Failure &out)
+void quote_word_at_mark(Input &in, Failure &line)
 {
     in.pos = in.mark;
     in.mark = NO_MARK;
@@ -651,7 +678,7 @@ void quote_word_at_mark(Input &in, Failure &out)
         word[n++] = static_cast<char>(c);
         ++in.pos;
     }
-    append_quoted(out, word, std::min(n, QUOTE_LIMIT), n > QUOTE_LIMIT);
+    append_quoted(line, word, std::min(n, QUOTE_LIMIT), n > QUOTE_LIMIT);
 }
 
 // The line a diagnostic about the end of the input names: the last line,
@@ -717,7 +744,7 @@ constexpr int FAST_DIGITS = 19;
 // certainly beyond the single-precision range or certainly rounds to zero.
 constexpr long long OVERFLOW_EXPONENT = 40;
 constexpr long long UNDERFLOW_EXPONENT = -50;
-// Below this exponent a value is under 10^38 and so certainly in range.
+// At or below this exponent a value is under 10^38 and so certainly in range.
 constexpr long long SAFE_EXPONENT = 38;
 
 // What scanning a number found: its sign, how many digits stand before and
@@ -849,7 +876,7 @@ struct Streamed {
 };
 
 // The grammar of a number, one for every source: an optional sign, digits
-// with at most one point among or after them (one digit at least), and an
+// with at most one point before, among or after them (one digit at least), and an
 // optional exponent ("e" or "E", an optional sign, digits).  The longest
 // prefix that fits is taken, so an "e" or "e+" with no digit after it is
 // left to the next item.  False when there is no digit.
@@ -972,7 +999,7 @@ void check_records(Input &in, long long record, long long n)
 }
 // }==== Numbers
 
-// {==== Output: smooth2.txt, written a whole number of lines at a time
+// {==== Output: smooth2.txt, held and written; whole lines kept in a regular file
 constexpr std::size_t OUTPUT_BYTES = 65536;  // held before it is written
 
 // "smooth2.txt" and the bytes held for it.  Bytes held and bytes the file
@@ -1043,8 +1070,8 @@ void drain(Output &out)
     out.held = out.held_sent = out.held_line_end = 0;
 }
 
-// Adds text that ends a line when `line_ends`.  Text that fits the buffer
-// is never split between two writes.
+// Adds text that ends a line when `line_ends`.  Text that fits what the
+// buffer has left is only held; any other is written out, in parts.
 void put(Output &out, const void *data, std::size_t n, bool line_ends)
 {
     const auto *bytes = static_cast<const unsigned char *>(data);
@@ -1063,7 +1090,8 @@ void put(Output &out, const void *data, std::size_t n, bool line_ends)
 }
 
 // Ends the output.  After a failure the whole lines held are still written
-// unless the output failed, and part of a line is cut back.  A failure of
+// unless the output failed, and part of a line is cut back; a cut-back that
+// fails is not reported over the line that already says what went wrong.  A failure of
 // the output, its close included, outranks any other: then not even the
 // lines written are sure.  True, with `failure` saying why, when it failed.
 bool finish(Output &out, Failure &failure, bool failed)
@@ -1229,25 +1257,6 @@ constexpr const char *HELP =
     "that is stopped says so in one line, then ends by the stopping signal.\n"
     "Full documentation: " DOCUMENTATION "\n";
 
-// Writes all of `text` to standard output or error; false when a write failed.
-bool write_all(int stream, const char *text, std::size_t n)
-{
-    for (long long r = 0; n > 0; text += r, n -= static_cast<std::size_t>(r)) {
-        r = write_some(standard_stream(stream), reinterpret_cast<const unsigned char *>(text), n);
-        if (r <= 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// False when standard error did not take the line: nothing more can be done.
-bool report(Failure failure)
-{
-    failure.text[failure.len] = '\n';  // append leaves room for it
-    return write_all(2, failure.text, failure.len + 1);
-}
-
 // --help and --version answer and end the run before any file is touched,
 // other arguments unremarked.  Otherwise an argument changes nothing, as
 // callers may rely on, but is named.  False when the run ends here.
@@ -1276,6 +1285,7 @@ bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
 
 }  // namespace
 
+// {==== main: the run, and a last look for a stop
 // Renamed where another program drives the converter (the fuzz harness, the reading check).
 #ifndef SMOOTH_CONVERT_ENTRY
 #define SMOOTH_CONVERT_ENTRY main
@@ -1300,3 +1310,4 @@ int SMOOTH_CONVERT_ENTRY(int argc, char **argv)
     }
     return failed ? 1 : 0;
 }
+// }==== main

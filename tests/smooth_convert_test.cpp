@@ -74,8 +74,8 @@ std::string expected_line(const std::string &c1, const std::string &c2)
 
 std::string header(const std::string &count) { return "Spectrum\n" + count + "\nnm\ncounts\n"; }
 
-// Records enough for about 40 KB of output, more than any one block a
-// library might write at a time.
+// A header and `n` records, each giving a line of output: 3 for a small
+// file, thousands for more than one block of output.
 std::string many_records(int n)
 {
     std::string text = header(std::to_string(n));
