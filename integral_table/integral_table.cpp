@@ -30,19 +30,18 @@
 
 namespace {
 
-// Contents
-//   Report         the samples, the fit and the text of the report
-//   Failures       one line on standard error, quoting an argument
-//   Platform       everything that differs between POSIX and Windows
-//   Writing        the report out, and what a failed write leaves
-//   Arguments      --help, --version, and a warning for any other
-//   main           the run, in order
+// Contents; each section opens with "// {==== Name" and closes with
+// "// }==== Name":
+//   Report      the samples, the fit, the running integrals and the report's text
+//   Failures    one line on standard error, quoting an argument
+//   Platform    everything that differs between POSIX and Windows
+//   Writing     the report out, and what a failed write leaves
+//   Arguments   --help, --version, and a warning for any other
+//   main        the run, in order: sample, fit, integrate, write_out
 
 constexpr const char *PROGRAM = "integral_table";
 
-// {==========================================================================
-// Report: the samples, the fit and the text of the report
-// ===========================================================================
+// {==== Report: the samples, the fit, the running integrals and the report's text
 
 constexpr int SAMPLE_COUNT = 256;
 constexpr int ARRAY_CAPACITY = 2048;
@@ -93,12 +92,73 @@ void append_row(Report &report, int i, float x, float y, double integral)
     report.len = std::min(report.len + static_cast<std::size_t>(std::max(n, 0)), REPORT_BYTES - 1);
 }
 
-// }==========================================================================
+// The grid's abscissae, stored in single precision, and sin(t)/t at each.
+void sample(float *x, float *y)
+{
+    for (int i = 0; i < SAMPLE_COUNT; ++i) {
+        const double t = FIRST_ABSCISSA + i * STEP;
+        x[i] = static_cast<float>(t);
+        // The function is evaluated at the exact grid point, not at its
+        // single-precision rounding.
+        y[i] = static_cast<float>(sinc(t));
+    }
+}
 
-// {==========================================================================
-// Failures: one line on standard error, built in place, so that saying
+// The parabola a*t^2 + b*t + c through the first three samples, as `coef`.
+void fit(const float *x, const float *y, double (&coef)[3])
+{
+    double fit_matrix[3][3];
+    double fit_rhs[3];
+    for (int k = 0; k < 3; ++k) {
+        const double xk = x[k];
+        fit_matrix[k][0] = xk * xk;
+        fit_matrix[k][1] = xk;
+        fit_matrix[k][2] = 1.0;
+        fit_rhs[k] = y[k];
+    }
+    // Should the solver ever fail it leaves `coef` alone; starting from zero
+    // keeps the report well defined even then.
+    coef[0] = coef[1] = coef[2] = 0.0;
+    solve_3x3(fit_matrix, fit_rhs, coef);
+}
+
+// The report's text: the coefficients, then a row per sample with the
+// running integral from the first abscissa, kept in `integral`.
+void integrate(const float *x, const float *y, float *integral, const double (&coef)[3], Report &table)
+{
+    const double a = coef[0];
+    const double b = coef[1];
+    const double c = coef[2];
+    table.len = static_cast<std::size_t>(
+        std::snprintf(table.text, REPORT_BYTES, "\n a,b,c = %f %f %f\n\n", a, b, c));
+
+    // Why floats among doubles: the samples and the running integrals live
+    // in single-precision arrays, and I0 and I1 are rounded to single
+    // precision while I2 is not, while every operation is done in double.
+    // The printed digits depend on each of those choices, so each is kept.
+    const float i0 = static_cast<float>(antiderivative(x[0], a, b, c));
+    const float i1 = static_cast<float>(antiderivative(x[1], a, b, c));
+    const double i2 = antiderivative(x[2], a, b, c);
+    integral[0] = 0.0f;
+    integral[1] = static_cast<float>(static_cast<double>(i1) - static_cast<double>(i0));
+    integral[2] = static_cast<float>((i2 - static_cast<double>(i1)) + static_cast<double>(integral[1]));
+
+    for (int i = 0; i < 3; ++i) {
+        append_row(table, i, x[i], y[i], integral[i]);
+    }
+    for (int i = 3; i < SAMPLE_COUNT; ++i) {
+        // The whole prefix is integrated again for every row: panels are
+        // paired from the first sample, so row i is not row i-1 plus a term.
+        const double v = integrate_uneven(i + 1, x, y);
+        integral[i] = static_cast<float>(v);
+        append_row(table, i, x[i], y[i], v);
+    }
+}
+
+// }==== Report
+
+// {==== Failures: one line on standard error, built in place, so that saying
 // what went wrong needs no memory that may have run out
-// ===========================================================================
 
 struct Failure {
     char text[512] = {};
@@ -158,7 +218,7 @@ void append_argument(Failure &line, const char *argument)
 }
 // }---- shared: append_argument
 
-// }==========================================================================
+// }==== Failures
 
 // Where standard output is a regular file written from a known place (not
 // appended to), the offset the report starts at and the file's length
@@ -168,8 +228,7 @@ struct Placement {
     long long length = 0;
 };
 
-// {==========================================================================
-// Platform: everything that differs between POSIX and Windows.  The rest
+// {==== Platform: everything that differs between POSIX and Windows.  The rest
 // of the program sees only what is declared here:
 //   FileHandle, standard_stream(n)   standard output (1) or error (2)
 //   ErrorCode, last_error()          why the call that just failed did
@@ -182,7 +241,6 @@ struct Placement {
 //   cut_back(at, end)                see write_report
 //   close_output()                   false when even closing standard output failed
 //   to_system_text(...)              LF-ended text as the system's text files end lines
-// ===========================================================================
 
 #ifdef _WIN32
 
@@ -366,11 +424,9 @@ std::size_t to_system_text(char *, std::size_t len, std::size_t)
 }
 
 #endif
-// }==========================================================================
+// }==== Platform
 
-// {==========================================================================
-// Writing: the report out, and what a failed write leaves
-// ===========================================================================
+// {==== Writing: the report out, and what a failed write leaves
 
 // Writes all of `text` to standard output or error; false when a write
 // failed, with `err` its reason and `done` how much went out.
@@ -425,11 +481,25 @@ bool write_report(const Report &report, const Placement &at, ErrorCode &err)
     return false;
 }
 
-// }==========================================================================
+// A report cut short by a full disk or a size limit must not pass for a
+// complete one.  It goes out as the system's text files are written; the
+// exit status is returned.
+int write_out(Report &table)
+{
+    table.len = to_system_text(table.text, table.len, REPORT_BYTES);
+    ErrorCode err = 0;
+    if (!write_report(table, placement_of_output(), err)) {
+        return write_error(err);
+    }
+    if (!close_output()) {
+        return write_error(last_error());
+    }
+    return 0;
+}
 
-// {==========================================================================
-// Arguments: --help, --version, and a warning for any other
-// ===========================================================================
+// }==== Writing
+
+// {==== Arguments: --help, --version, and a warning for any other
 
 constexpr const char *HELP =
     "Usage: integral_table [--help] [--version]\n"
@@ -469,7 +539,7 @@ int take_arguments(int argc, char **argv)
     return -1;
 }
 
-// }==========================================================================
+// }==== Arguments
 
 struct FreeMemory {
     void operator()(void *p) const { std::free(p); }
@@ -486,6 +556,7 @@ FloatArray allocate_array()
 
 }  // namespace
 
+// {==== main: the run, in order
 int main(int argc, char **argv)
 {
     prepare_process();
@@ -503,32 +574,9 @@ int main(int argc, char **argv)
     }
     float *const x = x_array.get();
     float *const y = y_array.get();
-    float *const integral = integral_array.get();
-
-    for (int i = 0; i < SAMPLE_COUNT; ++i) {
-        const double t = FIRST_ABSCISSA + i * STEP;
-        x[i] = static_cast<float>(t);
-        // The function is evaluated at the exact grid point, not at its
-        // single-precision rounding.
-        y[i] = static_cast<float>(sinc(t));
-    }
-
-    double fit_matrix[3][3];
-    double fit_rhs[3];
-    for (int k = 0; k < 3; ++k) {
-        const double xk = x[k];
-        fit_matrix[k][0] = xk * xk;
-        fit_matrix[k][1] = xk;
-        fit_matrix[k][2] = 1.0;
-        fit_rhs[k] = y[k];
-    }
-    // Should the solver ever fail it leaves `coef` alone; starting from zero
-    // keeps the report well defined even then.
-    double coef[3] = {0.0, 0.0, 0.0};
-    solve_3x3(fit_matrix, fit_rhs, coef);
-    const double a = coef[0];
-    const double b = coef[1];
-    const double c = coef[2];
+    sample(x, y);
+    double coef[3];
+    fit(x, y, coef);
     // The solver's message, if any, goes out ahead of the report.
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
@@ -537,46 +585,11 @@ int main(int argc, char **argv)
         report(f);
         return 1;
     }
-
     Report table{report_text.get()};
-    table.len = static_cast<std::size_t>(
-        std::snprintf(table.text, REPORT_BYTES, "\n a,b,c = %f %f %f\n\n", a, b, c));
-
-    // Why floats among doubles: the samples and the running integrals live
-    // in single-precision arrays, and I0 and I1 are rounded to single
-    // precision while I2 is not, while every operation is done in double.
-    // The printed digits depend on each of those choices, so each is kept.
-    const float i0 = static_cast<float>(antiderivative(x[0], a, b, c));
-    const float i1 = static_cast<float>(antiderivative(x[1], a, b, c));
-    const double i2 = antiderivative(x[2], a, b, c);
-    integral[0] = 0.0f;
-    integral[1] = static_cast<float>(static_cast<double>(i1) - static_cast<double>(i0));
-    integral[2] = static_cast<float>((i2 - static_cast<double>(i1)) + static_cast<double>(integral[1]));
-
-    for (int i = 0; i < 3; ++i) {
-        append_row(table, i, x[i], y[i], integral[i]);
-    }
-    for (int i = 3; i < SAMPLE_COUNT; ++i) {
-        // The whole prefix is integrated again for every row: panels are
-        // paired from the first sample, so row i is not row i-1 plus a term.
-        const double v = integrate_uneven(i + 1, x, y);
-        integral[i] = static_cast<float>(v);
-        append_row(table, i, x[i], y[i], v);
-    }
-
+    integrate(x, y, integral_array.get(), coef, table);
     x_array.reset();
     y_array.reset();
     integral_array.reset();
-
-    // A report cut short by a full disk or a size limit must not pass for
-    // a complete one.  It goes out as the system's text files are written.
-    table.len = to_system_text(table.text, table.len, REPORT_BYTES);
-    ErrorCode err = 0;
-    if (!write_report(table, placement_of_output(), err)) {
-        return write_error(err);
-    }
-    if (!close_output()) {
-        return write_error(last_error());
-    }
-    return 0;
+    return write_out(table);
 }
+// }==== main
