@@ -22,8 +22,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -133,8 +135,9 @@ void append_argument(Failure &line, const char *argument)
 // call that just failed did; Opened; prepare_process(), which catches the
 // stops, settle_stop(), end_by_stop_signal(), stop_name(); and open_input(),
 // open_output(), read_some(), write_some(), cut_back(), close_file(), one
-// step each.  A stop ends the wait of a call that could block (on a FIFO, a
-// pipe, a terminal) and the call fails; the caller then reports the stop.
+// step each.  On POSIX a stop ends a call that could block (wait_for; tick
+// for standard output and error), which fails; the caller then reports the
+// stop.  Windows' reads and writes are not cut short.
 
 // The signal that asked the program to stop, or 0: a handler can say no more.
 volatile std::sig_atomic_t stop_signal = 0;
@@ -329,51 +332,80 @@ void prepare_process()
 // Waits until `fd` can be read (or written) without blocking, `timeout` at
 // most (null: for ever), letting the stop signals through only inside
 // pselect, in one step with the sleep: none can come between the look at
-// stop_signal and the sleep.  False when a stop came and `fd` is not ready.
+// stop_signal and the sleep.  False after a stop or the timeout, `fd` not
+// ready.  A number past any fd_set is looked at by poll between ticks; a
+// device poll cannot look at (macOS: POLLNVAL) is tried after each tick.
 bool wait_for(int fd, bool write, const timespec *timeout = nullptr)
 {
     const sigset_t stops = stop_set();
     const timespec now{};
+    const timespec tick{0, 10000000};
+    const bool high = fd >= FD_SETSIZE;
     sigset_t run;
     (void)::sigprocmask(SIG_BLOCK, &stops, &run);
     int r = -1;
-    while (fd < FD_SETSIZE && r < 0) {  // a higher number cannot be waited on: the call itself may block
+    while (r < 0) {
+        pollfd look{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
         fd_set set;
         FD_ZERO(&set);
-        if (fd >= 0) {
+        if (high && (r = ::poll(&look, 1, 0)) != 0 && (look.revents & POLLNVAL) == 0) {
+            break;  // ready, or the call itself will say what is wrong
+        }
+        if (!high && fd >= 0) {
             FD_SET(fd, &set);
         }
-        r = ::pselect(fd + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr,
-                      stop_signal != 0 ? &now : timeout, &run);
+        r = ::pselect(high ? 0 : fd + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr,
+                      stop_signal != 0 ? &now : high ? &tick : timeout, &run);
         r = r < 0 && errno != EINTR ? 1 : r;  // the call itself will say what is wrong
+        r = high && stop_signal == 0 ? ((look.revents & POLLNVAL) != 0 ? 1 : -1) : r;
     }
     (void)::sigprocmask(SIG_SETMASK, &run, nullptr);
     return r != 0;
 }
 
-// From here on every stop waits, at its default action, so none is noted
-// and then lost.  Returns the deciding stop, noted or waiting (unless the
-// caller blocked it), or 0 with the caller's mask back.
+// Standard output and error may be shared, so they block: while they are
+// written, SIGALRM every 50 ms cuts the write short, and a stop that came
+// just before it, or a stop's line a full pipe cannot take, waits no longer.
+extern "C" void note_tick(int) {}
+
+void tick(bool on)
+{
+    struct sigaction action {};
+    action.sa_handler = note_tick;
+    sigset_t alarm;
+    (void)(sigemptyset(&alarm) == 0 && sigaddset(&alarm, SIGALRM) == 0);
+    const itimerval every{{0, on ? 50000 : 0}, {0, on ? 50000 : 0}};
+    (void)(on && ::sigaction(SIGALRM, &action, nullptr) == 0 && ::sigprocmask(SIG_UNBLOCK, &alarm, nullptr) == 0);
+    (void)::setitimer(ITIMER_REAL, &every, nullptr);
+}
+
+// The run's end.  Every stop is held back, and the one noted, or one waiting
+// that the caller did not block, decides: it is set back to its default
+// action, still waiting, to end the run once its line is out, a line that a
+// terminal may not stop (SIGTTOU held back too).  With none, the caller's
+// mask is back and the handlers stay: a later stop changes nothing.
 int settle_stop()
 {
-    const sigset_t stops = stop_set();
+    sigset_t held = stop_set();
     sigset_t caller;
     sigset_t pending;
-    (void)::sigprocmask(SIG_BLOCK, &stops, &caller);
+    (void)::sigprocmask(SIG_BLOCK, &held, &caller);
     (void)::sigpending(&pending);
     for (const int sig : STOP_SIGNALS) {
-        struct sigaction action {};
-        if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == note_stop_signal) {
-            (void)std::signal(sig, SIG_DFL);
-        }
         if (stop_signal == 0 && sigismember(&pending, sig) == 1 && sigismember(&caller, sig) == 0) {
             stop_signal = sig;
         }
     }
-    if (stop_signal == 0) {
-        (void)::sigprocmask(SIG_SETMASK, &caller, nullptr);
+    for (const int sig : STOP_SIGNALS) {
+        struct sigaction action {};
+        if (stop_signal != 0 && ::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == note_stop_signal) {
+            (void)std::signal(sig, SIG_DFL);
+        }
     }
-    return stop_signal;
+    const int taken = stop_signal;  // one let through below comes after the run's end
+    sigaddset(&held, SIGTTOU);
+    (void)::sigprocmask(taken != 0 ? SIG_BLOCK : SIG_SETMASK, taken != 0 ? &held : &caller, nullptr);
+    return taken;
 }
 
 // A stopped run ends by the same signal, so that the caller sees death by
@@ -388,7 +420,7 @@ void end_by_stop_signal()
 }
 
 // A FIFO whose other end is not there yet cannot hide a stop: opened
-// without blocking, it is tried again every 10 ms.  No call waits but in wait_for.
+// without blocking, it is tried again every 10 ms.
 int open_file(const char *name, int flags)
 {
     const timespec pause{0, 10000000};
@@ -439,17 +471,31 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     return !regular || ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
+// A read waits first: a FIFO with no writer yet reads as its end.  After a
+// stop, no call is tried again: under `stty tostop` a terminal stops it again.
 long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
 {
     ssize_t r = -1;
-    while (wait_for(fd, false) && (r = ::read(fd, buf, n)) < 0 && (errno == EAGAIN || errno == EINTR)) {}
+    while (wait_for(fd, false) && (r = ::read(fd, buf, n)) < 0 && stop_signal == 0 &&
+           (errno == EAGAIN || errno == EINTR)) {}
     return r;
 }
 
+// A write is tried first: Linux's select calls a pipe of one page full
+// while a short write still fits.  Our own files never block.
 long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
 {
+    struct stat st {};
+    const bool shared = fd <= 2 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode));
     ssize_t r = -1;
-    while (wait_for(fd, true) && (r = ::write(fd, buf, n)) < 0 && (errno == EAGAIN || errno == EINTR)) {}
+    if (shared) {
+        tick(true);
+    }
+    while ((r = ::write(fd, buf, n)) < 0 && stop_signal == 0 &&
+           (errno == EINTR || (errno == EAGAIN && wait_for(fd, true)))) {}
+    if (shared) {
+        tick(false);
+    }
     return r;
 }
 
