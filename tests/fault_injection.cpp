@@ -9,7 +9,8 @@
 //     does);
 //   STOPS_AT=CALL:NAME raises SIGTERM and SIGINT together, as two stops
 //     that arrive at once, at the entry of open(), write() or close()
-//     (CALL) of such a file: stops at the most awkward moments.
+//     (CALL) of such a file, or just after sigpending() (sigpending:end): stops
+//     at the most awkward moments.
 // Uses glibc's own entry points underneath; the programs allocate through
 // malloc alone (operator new included).
 
@@ -91,6 +92,15 @@ void stop_if_named(const char *call, int fd, const char *path = nullptr)
     (void)::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
+// FAULT_PROBE=FILE creates FILE as the library loads, so that a test can
+// tell a program the preload reaches from one it does not.
+[[gnu::constructor]] void say_loaded()
+{
+    if (const char *probe = std::getenv("FAULT_PROBE"); probe != nullptr) {
+        (void)::syscall(SYS_close, ::syscall(SYS_openat, AT_FDCWD, probe, O_WRONLY | O_CREAT, 0600));
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -112,6 +122,13 @@ ssize_t write(int fd, const void *buf, std::size_t n)
 {
     stop_if_named("write", fd);
     return ::syscall(SYS_write, fd, buf, n);
+}
+
+int sigpending(sigset_t *set)
+{
+    const int r = static_cast<int>(::syscall(SYS_rt_sigpending, set, _NSIG / 8));
+    stop_if_named("sigpending", -1, "end");  // after the look, which does not see them
+    return r;
 }
 
 int open(const char *path, int flags, ...)

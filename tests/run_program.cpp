@@ -1,11 +1,15 @@
 #include "run_program.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -41,7 +45,7 @@ pid_t start_shell(const std::string &command, const Inherit &inherit)
 {
     const pid_t pid = fork();
     if (pid != 0) {
-        return pid;
+        return pid > 0 ? pid : throw std::runtime_error(std::string("cannot fork: ") + std::strerror(errno));
     }
     for (int sig = 1; sig < NSIG; ++sig) {
         const bool ignored = std::find(inherit.ignored.begin(), inherit.ignored.end(), sig) != inherit.ignored.end();
@@ -56,6 +60,13 @@ pid_t start_shell(const std::string &command, const Inherit &inherit)
     if (inherit.stdout_fd >= 0) {
         dup2(inherit.stdout_fd, 1);
     }
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, inherit.busy_below));
+    setrlimit(RLIMIT_NOFILE, &files);
+    for (int fd = 3; fd < inherit.busy_below; ++fd) {
+        dup2(open("/dev/null", O_RDONLY), fd);
+    }
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
     _exit(127);
 }
@@ -63,15 +74,15 @@ pid_t start_shell(const std::string &command, const Inherit &inherit)
 int wait_child(pid_t pid, int seconds)
 {
     int raw = 0;
-    for (int tick = 0; waitpid(pid, &raw, WNOHANG) != pid; ++tick) {
-        if (tick == seconds * 1000 || pid < 0) {
+    for (int tick = 0; pid > 0 && waitpid(pid, &raw, WNOHANG) != pid; ++tick) {
+        if (tick == seconds * 1000) {
             kill(pid, SIGKILL);
             waitpid(pid, &raw, 0);
             return -1;
         }
         usleep(1000);
     }
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return pid <= 0 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
 
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,
@@ -140,8 +151,29 @@ std::string stops_at(const std::string &call, const std::string &name)
 
 std::string limit(const char *resource, long value)
 {
-    // Set on the shell itself, which then becomes the program.
-    return "prlimit --pid $$ --" + std::string(resource) + "=" + std::to_string(value);
+    // The shell's own ulimit sets it (setrlimit) in the shell that then
+    // becomes the program: no outside tool, which not every system has.
+    // Every sh counts a file's size in 512-byte blocks and a stack in KiB.
+    const bool fsize = std::string(resource) == "fsize";
+    if (value % (fsize ? 512 : 1024) != 0) {
+        throw std::invalid_argument("a limit ulimit cannot express: " + std::to_string(value));
+    }
+    return (fsize ? "ulimit -f " : "ulimit -s ") + std::to_string(value / (fsize ? 512 : 1024));
+}
+
+std::string reason(int err) { return std::strerror(err); }
+
+bool has_full_device()
+{
+    const int fd = open("/dev/full", O_WRONLY);
+    const bool full = fd >= 0 && write(fd, "x", 1) < 0 && errno == ENOSPC;
+    (void)(fd < 0 || close(fd));
+    return full;
+}
+
+Full full_output(const std::filesystem::path &dir)
+{
+    return has_full_device() ? Full{"/dev/full", "", ENOSPC} : Full{(dir / "full").string(), limit("fsize", 512), EFBIG};
 }
 
 bool windows_build() { return std::getenv("NUMTOOLS_TEST_CRLF") != nullptr; }
@@ -151,12 +183,30 @@ bool emulated()
     return std::getenv("NUMTOOLS_TEST_SMOOTH_CONVERT") != nullptr || std::getenv("NUMTOOLS_TEST_INTEGRAL_TABLE") != nullptr;
 }
 
-bool preloadable()
+bool sanitized()
+{
+#ifdef NUMTOOLS_SANITIZED
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool preloadable(const std::string &program)
 {
 #ifdef NUMTOOLS_SANITIZED
     return false;  // a sanitized program's allocator cannot be replaced
 #else
-    return !emulated() && *FAULT_INJECTION_LIB != '\0';
+    // Whether the library really loads into `program`: a static program,
+    // one under an emulator or a system without preloading never load it.
+    if (*FAULT_INJECTION_LIB == '\0') {
+        return false;
+    }
+    TempDir dir;
+    const std::filesystem::path probe = dir.path() / "loaded";
+    run_program(program, dir.path(), "", "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAULT_PROBE=" +
+                quoted(probe.string()), {"--version"});
+    return std::filesystem::exists(probe);
 #endif
 }
 

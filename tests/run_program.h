@@ -29,13 +29,14 @@ struct Inherit {
     std::vector<int> ignored = {};
     std::vector<int> blocked = {};
     int stdout_fd = -1;  // becomes its standard output, where set
+    int busy_below = 0;  // descriptors 3 to this one less are open, on /dev/null
 };
 
-// Starts `sh -c command` as a child of this process.
+// Starts `sh -c command` as a child of this process; throws when it cannot.
 pid_t start_shell(const std::string &command, const Inherit &inherit = {});
 
 // The child's exit status, or 128 + the signal that ended it; -1 when it
-// has not ended within `seconds` (it is then killed).
+// has not ended within `seconds` (it is then killed), or is no child.
 int wait_child(pid_t pid, int seconds = 600);
 
 struct RunResult {
@@ -52,7 +53,18 @@ std::string program_under_test(const char *variable, const char *built);
 // everywhere: they skip, and say why.
 bool windows_build();  // a Windows build, run under Wine
 bool emulated();       // a build for another system, under qemu or Wine
-bool preloadable();    // a native, dynamically linked, unsanitized build on Linux
+bool sanitized();      // built with the sanitizers
+bool preloadable(const std::string &program);  // the fault library takes effect in `program`
+bool has_full_device();  // /dev/full, whose writes fail with ENOSPC
+
+// Standard output that takes no more than 512 bytes: /dev/full, or where
+// there is none a file under a size limit; `err` is the failure's errno.
+struct Full {
+    std::string target;
+    std::string setup;
+    int err = 0;
+};
+Full full_output(const std::filesystem::path &dir);
 #define SKIP_WHERE(condition, why) if (condition) GTEST_SKIP() << (why)  // where a test cannot run
 
 inline const std::string CLOSED = "&-";  // standard output closed, as a `stdout_target`
@@ -69,7 +81,7 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
 // after it as well), each failure adding a byte to `log`; closing the file
 // `name` reports an I/O error; SIGTERM and SIGINT come together at the
 // entry of `call` (open, write, close) on the file `name`; the limit
-// `resource` of prlimit(1) (fsize, stack) is `value`.
+// `resource` (fsize, stack) is `value` bytes, a multiple of 512 or 1024.
 std::string failing_allocation(int n, bool later_too, const std::filesystem::path &log);
 std::string failing_close(const std::string &name);
 std::string stops_at(const std::string &call, const std::string &name);
@@ -81,6 +93,7 @@ RunResult run_into_gone_reader(const std::string &program, const std::filesystem
                                const std::vector<std::string> &arguments = {}, const Inherit &inherit = {});
 
 std::string quoted(const std::string &s);  // for the shell
+std::string reason(int err);  // an errno as this C library words it, as the program under test does
 
 // Whether `part` is the complete result's first whole lines and nothing else.
 bool is_whole_line_prefix(const std::string &part, const std::string &complete);
