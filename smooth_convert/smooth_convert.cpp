@@ -461,6 +461,8 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     }
     // Two runs into one FIFO would splice their lines, so a FIFO is locked
     // too; devices are neither locked nor emptied, and FIFOs not emptied.
+    // Only EACCES and EAGAIN say "held": any other refusal is a system that
+    // locks no FIFO (macOS: ENOTSUP, FreeBSD: EBADF), and the run goes on.
     regular = S_ISREG(b.st_mode);
     if (!regular && !S_ISFIFO(b.st_mode)) {
         return Opened::READY;

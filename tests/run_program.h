@@ -37,7 +37,7 @@ pid_t start_shell(const std::string &command, const Inherit &inherit = {});
 
 // The child's exit status, or 128 + the signal that ended it; -1 when it
 // has not ended within `seconds` (it is then killed), or is no child.
-int wait_child(pid_t pid, int seconds = 600);
+int wait_child(pid_t pid, int seconds = 300);
 
 struct RunResult {
     int status = -1;  // as wait_child gives it

@@ -531,22 +531,28 @@ TEST_P(Converter, OutputThatIsTheInputIsRefusedAndBothAreKept)
 
 TEST_P(Converter, FileSizeLimitIsReportedAndWholeLinesKept)
 {
-    SKIP_WHERE(testutil::windows_build(), "Windows has no ulimit");
+    // Under Wine the limit falls on the program alone, with its wineserver already running, and SIGXFSZ ignored,
+    // which Wine does not do for it; Wine words the reason its own way.
+    const bool wine = testutil::windows_build();
+    SKIP_WHERE(wine && std::system("command -v wineserver >/dev/null && { wineserver -p 60 </dev/null >/dev/null 2>&1; true; }") != 0, "needs wineserver on PATH");
+    const std::string quiet = wine ? "trap '' XFSZ && " : "";
+    const std::string too_large = "smooth_convert: smooth2.txt: " + (wine ? "" : testutil::reason(EFBIG) + "\n");
     const std::string input = many_records(2000);
     const std::string complete = run(input).output;
     for (const long limit : {4096L, 10240L}) {
-        const Conversion got = convert(GetParam(), input, testutil::limit("fsize", limit));
+        const Conversion got = convert(GetParam(), input, quiet + testutil::limit("fsize", limit));
         EXPECT_EQ(got.status, 1) << limit;
-        EXPECT_EQ(got.err, "smooth_convert: smooth2.txt: " + testutil::reason(EFBIG) + "\n") << limit;
+        EXPECT_EQ(got.err.substr(0, too_large.size()), too_large) << limit;
         const std::string &part = got.output;
         EXPECT_TRUE(testutil::is_whole_line_prefix(part, complete)) << part.size();
         // Only the line the limit cut through is lost.
         EXPECT_GT(part.size(), static_cast<std::size_t>(limit) - 40) << limit;
     }
     // Cut within a header word longer than two output buffers: the lines before it stay, nothing of it.
-    const Conversion word = convert(GetParam(), "S 1 " + std::string(300000, 'w'), testutil::limit("fsize", 140288));
-    EXPECT_EQ(word.err, "smooth_convert: smooth2.txt: " + testutil::reason(EFBIG) + "\n");
+    const Conversion word = convert(GetParam(), "S 1 " + std::string(300000, 'w'), quiet + testutil::limit("fsize", 140288));
+    EXPECT_EQ(word.err.substr(0, too_large.size()), too_large);
     EXPECT_EQ(word.output, testutil::system_text("S\n1\n"));
+    (void)(wine && std::system("wineserver -k </dev/null >/dev/null 2>&1"));
 }
 
 // Polls until `done` holds, for 20 seconds at most.
@@ -846,7 +852,7 @@ TEST_P(Converter, MemoryStaysBoundedOnALargeInput)
 {
     SKIP_WHERE(testutil::emulated() || testutil::sanitized(), "the peak memory would be the emulator's or the sanitizer's");
     // GNU time reports the program's own peak, not what a fork inherits from this process.
-    SKIP_WHERE(!fs::exists("/usr/bin/time"), "needs /usr/bin/time (Debian package time)");
+    SKIP_WHERE(std::system("/usr/bin/time -f %M -o /dev/null true >/dev/null 2>&1") != 0, "needs GNU time (Debian package time)");
     // A 4 MiB header word and 16 MiB of records: neither may be held whole.
     const Folder folder(std::string(4u << 20, 'h') + " 2147483647 a b\n" +
                         repeated("1234.5678 -0.000123 7.25e3 1\n", 400000) + "900 1 2");
