@@ -1,5 +1,16 @@
 // integral_table: samples sin(t)/t on a fixed grid, fits a parabola through
 // the first three samples, and prints a table of running integrals.
+//
+// Contents; each section opens with "// {==== Name" and closes with
+// "// }==== Name":
+//   Report      the samples, the fit, and the report's text: integrate()
+//               computes every column of each row; the memory they live in
+//   Failures    one line on standard error, quoting an argument
+//   Platform    everything that differs between POSIX and Windows
+//   Writing     the report out; write_report() cuts a failed one back to its
+//               last whole line (cut_back), write_failure() says why
+//   Arguments   --help, --version, and a warning for any other
+//   main        the run, in order: sample, fit, integrate, write_out
 
 #include "integrate_uneven.h"
 #include "solve_3x3.h"
@@ -29,17 +40,6 @@
 #endif
 
 namespace {
-
-// Contents; each section opens with "// {==== Name" and closes with
-// "// }==== Name":
-//   Report      the samples, the fit, the running integrals and the report's text
-//   Failures    one line on standard error, quoting an argument
-//   Platform    everything that differs between POSIX and Windows
-//   Writing     the report out, and what a failed write leaves
-//   Arguments   --help, --version, and a warning for any other
-//   main        the run, in order: sample, fit, integrate, write_out
-
-constexpr const char *PROGRAM = "integral_table";
 
 // {==== Report: the samples, the fit, the running integrals and the report's text
 
@@ -84,12 +84,24 @@ struct Report {
     std::size_t len = 0;
 };
 
-void append_row(Report &report, int i, float x, float y, double integral)
+void append_row(Report &table, int i, float x, float y, double cubic, double integral)
 {
-    const int n = std::snprintf(report.text + report.len, REPORT_BYTES - report.len,
-                                " %d  %f  %f  %f  %f\n", i, static_cast<double>(x), static_cast<double>(y),
-                                reference_cubic(x), integral);
-    report.len = std::min(report.len + static_cast<std::size_t>(std::max(n, 0)), REPORT_BYTES - 1);
+    const int n = std::snprintf(table.text + table.len, REPORT_BYTES - table.len, " %d  %f  %f  %f  %f\n", i,
+                                static_cast<double>(x), static_cast<double>(y), cubic, integral);
+    table.len = std::min(table.len + static_cast<std::size_t>(std::max(n, 0)), REPORT_BYTES - 1);
+}
+
+struct FreeMemory {
+    void operator()(void *p) const { std::free(p); }
+};
+using FloatArray = std::unique_ptr<float[], FreeMemory>;
+using TextBuffer = std::unique_ptr<char[], FreeMemory>;
+
+// malloc rather than new, so that running out of memory is a null pointer
+// to report rather than an exception to catch.
+FloatArray allocate_array()
+{
+    return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
 }
 
 // The grid's abscissae, stored in single precision, and sin(t)/t at each.
@@ -122,8 +134,9 @@ void fit(const float *x, const float *y, double (&coef)[3])
     solve_3x3(fit_matrix, fit_rhs, coef);
 }
 
-// The report's text: the coefficients, then a row per sample with the
-// running integral from the first abscissa, kept in `integral`.
+// The report's text: the coefficients, then a row per sample, every column
+// computed here: index, t, sin(t)/t, the cubic, and the running integral
+// from the first abscissa, kept in `integral`.
 void integrate(const float *x, const float *y, float *integral, const double (&coef)[3], Report &table)
 {
     const double a = coef[0];
@@ -144,14 +157,14 @@ void integrate(const float *x, const float *y, float *integral, const double (&c
     integral[2] = static_cast<float>((i2 - static_cast<double>(i1)) + static_cast<double>(integral[1]));
 
     for (int i = 0; i < 3; ++i) {
-        append_row(table, i, x[i], y[i], integral[i]);
+        append_row(table, i, x[i], y[i], reference_cubic(x[i]), integral[i]);
     }
     for (int i = 3; i < SAMPLE_COUNT; ++i) {
         // The whole prefix is integrated again for every row: panels are
         // paired from the first sample, so row i is not row i-1 plus a term.
         const double v = integrate_uneven(i + 1, x, y);
         integral[i] = static_cast<float>(v);
-        append_row(table, i, x[i], y[i], v);
+        append_row(table, i, x[i], y[i], reference_cubic(x[i]), v);
     }
 }
 
@@ -159,6 +172,8 @@ void integrate(const float *x, const float *y, float *integral, const double (&c
 
 // {==== Failures: one line on standard error, built in place, so that saying
 // what went wrong needs no memory that may have run out
+
+constexpr const char *PROGRAM = "integral_table";
 
 struct Failure {
     char text[512] = {};
@@ -181,52 +196,45 @@ struct Failure {
 }
 // }---- shared: append
 
+// {---- shared: program_failure (written the same in both programs; CI compares them)
 Failure program_failure(const char *what)
 {
     Failure f;
     append(f, "%s: %s", PROGRAM, what);
     return f;
 }
+// }---- shared: program_failure
 
-// Arguments are quoted up to this many bytes; past it, "..." says so.
+// {---- shared: quoting (written the same in both programs; CI compares them)
+// Quoted text is cut after this many bytes, and "..." after the closing
+// quote says so; a byte a terminal cannot show is written as \xNN.
 constexpr std::size_t QUOTE_LIMIT = 40;
-
-inline bool is_shown(char c)
-{
-    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f;
-}
+inline bool is_shown(char c) { return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f; }
+// }---- shared: quoting
 
 // {---- shared: append_argument (written the same in both programs; CI compares them)
 // An argument quoted so that the shell would read it back: in single quotes
 // with a quote written '\'' or, when it holds a byte a terminal cannot show,
 // in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
 // QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
-void append_argument(Failure &line, const char *argument)
+void append_argument(Failure &f, const char *argument)
 {
     const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
     const bool plain = std::all_of(argument, argument + n, is_shown);
-    append(line, plain ? "'" : "$'");
+    append(f, plain ? "'" : "$'");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(argument[i]);
         if (plain) {
-            append(line, c == '\'' ? "'\\''" : "%c", c);
+            append(f, c == '\'' ? "'\\''" : "%c", c);
         } else {
-            append(line, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+            append(f, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(line, argument[n] != '\0' ? "'..." : "'");
+    append(f, argument[n] != '\0' ? "'..." : "'");
 }
 // }---- shared: append_argument
 
 // }==== Failures
-
-// Where standard output is a regular file written from a known place (not
-// appended to), the offset the report starts at and the file's length
-// before it; otherwise a start of -1, and nothing is ever cut back.
-struct Placement {
-    long long start = -1;
-    long long length = 0;
-};
 
 // {==== Platform: everything that differs between POSIX and Windows.  The rest
 // of the program sees only what is declared here:
@@ -238,9 +246,17 @@ struct Placement {
 //   quiet_broken_pipe(quiet)         a broken pipe a write error, not SIGPIPE
 //   write_some(fd, ...)              one write, tried again if a signal cut it short
 //   placement_of_output()            see Placement
-//   cut_back(at, end)                see write_report
+//   cut_back(at, end)                standard output cut back to `end`, never below its length at start
 //   close_output()                   false when even closing standard output failed
 //   to_system_text(...)              LF-ended text as the system's text files end lines
+
+// Where standard output is a regular file written from a known place (not
+// appended to), the offset the report starts at and the file's length
+// before it; otherwise a start of -1, and nothing is ever cut back.
+struct Placement {
+    long long start = -1;
+    long long length = 0;
+};
 
 #ifdef _WIN32
 
@@ -300,11 +316,11 @@ long long write_some(FileHandle fd, const char *text, std::size_t n)
 
 Placement placement_of_output()
 {
-    const HANDLE out = standard_stream(1);
+    const HANDLE file = standard_stream(1);
     LARGE_INTEGER here{};
     LARGE_INTEGER size{};
-    if (GetFileType(out) != FILE_TYPE_DISK || !SetFilePointerEx(out, LARGE_INTEGER{}, &here, FILE_CURRENT) ||
-        !GetFileSizeEx(out, &size)) {
+    if (GetFileType(file) != FILE_TYPE_DISK || !SetFilePointerEx(file, LARGE_INTEGER{}, &here, FILE_CURRENT) ||
+        !GetFileSizeEx(file, &size)) {
         return {};
     }
     return {here.QuadPart, size.QuadPart};
@@ -312,15 +328,15 @@ Placement placement_of_output()
 
 void cut_back(const Placement &at, long long end)
 {
-    const HANDLE out = standard_stream(1);
+    const HANDLE file = standard_stream(1);
     LARGE_INTEGER size{};
     LARGE_INTEGER keep{};
     keep.QuadPart = std::max(end, at.length);
-    if (GetFileSizeEx(out, &size) && size.QuadPart > keep.QuadPart && SetFilePointerEx(out, keep, nullptr, FILE_BEGIN)) {
-        (void)SetEndOfFile(out);
+    if (GetFileSizeEx(file, &size) && size.QuadPart > keep.QuadPart && SetFilePointerEx(file, keep, nullptr, FILE_BEGIN)) {
+        (void)SetEndOfFile(file);
     }
     keep.QuadPart = end;
-    (void)SetFilePointerEx(out, keep, nullptr, FILE_BEGIN);
+    (void)SetFilePointerEx(file, keep, nullptr, FILE_BEGIN);
 }
 
 bool close_output()
@@ -444,7 +460,7 @@ bool write_all(int stream, const char *text, std::size_t len, std::size_t &done,
 }
 
 // Nothing more can be done if even standard error fails.
-void report(Failure failure)
+void write_failure(Failure failure)
 {
     failure.text[failure.len] = '\n';  // append leaves room for it
     std::size_t done = 0;
@@ -457,7 +473,7 @@ int write_error(ErrorCode err)
 {
     Failure f = program_failure("write error: ");
     append_reason(f, err);
-    report(f);
+    write_failure(f);
     return 1;
 }
 
@@ -466,13 +482,13 @@ int write_error(ErrorCode err)
 // lines are kept where that can be done: the part of a line past the file's
 // length at start is cut off, and the offset goes to the end of the last
 // whole line, so that whoever writes next goes on from there.
-bool write_report(const Report &report, const Placement &at, ErrorCode &err)
+bool write_report(const Report &table, const Placement &at, ErrorCode &err)
 {
     std::size_t done = 0;
-    if (write_all(1, report.text, report.len, done, err)) {
+    if (write_all(1, table.text, table.len, done, err)) {
         return true;
     }
-    while (done > 0 && report.text[done - 1] != '\n') {
+    while (done > 0 && table.text[done - 1] != '\n') {
         --done;
     }
     if (at.start >= 0) {
@@ -533,26 +549,13 @@ int take_arguments(int argc, char **argv)
         append_argument(warning, argv[i]);
         append(warning, ": the program reads nothing and always writes its report to standard output");
         quiet_broken_pipe(true);
-        report(warning);
+        write_failure(warning);
         quiet_broken_pipe(false);
     }
     return -1;
 }
 
 // }==== Arguments
-
-struct FreeMemory {
-    void operator()(void *p) const { std::free(p); }
-};
-using FloatArray = std::unique_ptr<float[], FreeMemory>;
-using TextBuffer = std::unique_ptr<char[], FreeMemory>;
-
-// malloc rather than new, so that running out of memory is a null pointer
-// to report rather than an exception to catch.
-FloatArray allocate_array()
-{
-    return FloatArray(static_cast<float *>(std::malloc(ARRAY_CAPACITY * sizeof(float))));
-}
 
 }  // namespace
 
@@ -569,7 +572,7 @@ int main(int argc, char **argv)
     FloatArray integral_array = allocate_array();
     TextBuffer report_text(static_cast<char *>(std::malloc(REPORT_BYTES)));
     if (!x_array || !y_array || !integral_array || !report_text) {
-        report(program_failure("out of memory"));
+        write_failure(program_failure("out of memory"));
         return 1;
     }
     float *const x = x_array.get();
@@ -580,10 +583,7 @@ int main(int argc, char **argv)
     // The solver's message, if any, goes out ahead of the report.
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Failure f = program_failure("write error: ");
-        append(f, "%s", std::strerror(errno != 0 ? errno : EIO));
-        report(f);
-        return 1;
+        return write_error(last_error());
     }
     Report table{report_text.get()};
     integrate(x, y, integral_array.get(), coef, table);

@@ -8,12 +8,16 @@
 // Contents, in the order the data flows; each section opens with
 // "// {==== Name" and closes with "// }==== Name":
 //   Failures    the one line that says why a run failed, and quoting
-//   Platform    all that differs between POSIX and Windows, and the stop asked for
-//   Calls       failed calls and stops as failures; closing; the line written
+//   Platform    all that differs between POSIX and Windows, and the stop asked
+//               for: a stop ends a wait in wait_for(), or a write under tick()
+//   Calls       failed calls and stops as failures; closing; write_failure()
 //   Input       smooth1.txt a chunk at a time, and where each item began
-//   Numbers     the grammar of a number, and its nearest float
-//   Output      smooth2.txt, held and written; whole lines kept in a regular file
-//   Conversion  the header and the records, and how a run ends
+//   Numbers     read_number(): scan_number(), the grammar; to_float(), the
+//               nearest float
+//   Output      smooth2.txt, held and written; finish() cuts a regular file
+//               back to its last whole line (cut_back)
+//   Conversion  the header and the records (check_records() past the last
+//               line written), and how a run ends
 //   Arguments   --help, --version, and a warning for any other
 //   main        the run, and a last look for a stop
 #ifdef _WIN32
@@ -80,29 +84,32 @@ struct Failure {
 }
 // }---- shared: append
 
+// {---- shared: program_failure (written the same in both programs; CI compares them)
 Failure program_failure(const char *what)
 {
     Failure f;
     append(f, "%s: %s", PROGRAM, what);
     return f;
 }
+// }---- shared: program_failure
 
-// Quoted text, an item of the input or an argument, is cut after this many
-// bytes, and "..." after the closing quote says so.
+// {---- shared: quoting (written the same in both programs; CI compares them)
+// Quoted text is cut after this many bytes, and "..." after the closing
+// quote says so; a byte a terminal cannot show is written as \xNN.
 constexpr std::size_t QUOTE_LIMIT = 40;
-
 inline bool is_shown(char c) { return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f; }
+// }---- shared: quoting
 
 // Text in double quotes, kept on one line: unprintable bytes as \xNN, and
 // a quote or a backslash after a backslash.
-void append_quoted(Failure &line, const char *text, std::size_t n, bool cut)
+void append_quoted(Failure &f, const char *text, std::size_t n, bool cut)
 {
-    append(line, "\"");
+    append(f, "\"");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        append(line, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+        append(f, !is_shown(text[i]) ? "\\x%02x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
     }
-    append(line, cut ? "\"..." : "\"");
+    append(f, cut ? "\"..." : "\"");
 }
 
 // {---- shared: append_argument (written the same in both programs; CI compares them)
@@ -110,20 +117,20 @@ void append_quoted(Failure &line, const char *text, std::size_t n, bool cut)
 // with a quote written '\'' or, when it holds a byte a terminal cannot show,
 // in the $'...' form of bash, ksh and zsh, with \xNN for such a byte.  Past
 // QUOTE_LIMIT bytes it is cut, and "..." after the quote says so.
-void append_argument(Failure &line, const char *argument)
+void append_argument(Failure &f, const char *argument)
 {
     const std::size_t n = std::min(std::strlen(argument), QUOTE_LIMIT);
     const bool plain = std::all_of(argument, argument + n, is_shown);
-    append(line, plain ? "'" : "$'");
+    append(f, plain ? "'" : "$'");
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(argument[i]);
         if (plain) {
-            append(line, c == '\'' ? "'\\''" : "%c", c);
+            append(f, c == '\'' ? "'\\''" : "%c", c);
         } else {
-            append(line, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
+            append(f, !is_shown(argument[i]) ? "\\x%02x" : c == '\'' || c == '\\' ? "\\%c" : "%c", c);
         }
     }
-    append(line, argument[n] != '\0' ? "'..." : "'");
+    append(f, argument[n] != '\0' ? "'..." : "'");
 }
 // }---- shared: append_argument
 
@@ -224,29 +231,29 @@ FileHandle open_file(const char *name, DWORD access, DWORD disposition)
 
 FileHandle open_input() { return open_file(INPUT_NAME, GENERIC_READ, OPEN_EXISTING); }
 
-Opened open_output(FileHandle in, FileHandle &out, bool &regular)
+Opened open_output(FileHandle in, FileHandle &file, bool &regular)
 {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
     OVERLAPPED from_start{};
-    out = open_file(OUTPUT_NAME, GENERIC_WRITE, OPEN_ALWAYS);
-    if (out == INVALID_HANDLE_VALUE) {
+    file = open_file(OUTPUT_NAME, GENERIC_WRITE, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
         return Opened::FAILED;
     }
-    if (GetFileInformationByHandle(in, &a) && GetFileInformationByHandle(out, &b) &&
+    if (GetFileInformationByHandle(in, &a) && GetFileInformationByHandle(file, &b) &&
         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
         a.nFileIndexLow == b.nFileIndexLow) {
         return Opened::SAME_FILE;
     }
-    regular = GetFileType(out) == FILE_TYPE_DISK;
+    regular = GetFileType(file) == FILE_TYPE_DISK;
     if (!regular) {
         return Opened::READY;
     }
-    if (!LockFileEx(out, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &from_start) &&
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &from_start) &&
         GetLastError() == ERROR_LOCK_VIOLATION) {
         return Opened::IN_USE;
     }
-    return SetEndOfFile(out) ? Opened::READY : Opened::FAILED;
+    return SetEndOfFile(file) ? Opened::READY : Opened::FAILED;
 }
 
 // -1 on failure; a pipe whose writer has gone is at its end.
@@ -445,15 +452,15 @@ FileHandle open_input()
     return open_file(INPUT_NAME, O_RDONLY);
 }
 
-Opened open_output(FileHandle in, FileHandle &out, bool &regular)
+Opened open_output(FileHandle in, FileHandle &file, bool &regular)
 {
     struct stat a {};
     struct stat b {};
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    out = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
-    if (out < 0 || ::fstat(out, &b) != 0) {
+    file = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
+    if (file < 0 || ::fstat(file, &b) != 0) {
         return Opened::FAILED;
     }
     if (::fstat(in, &a) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
@@ -467,10 +474,10 @@ Opened open_output(FileHandle in, FileHandle &out, bool &regular)
     if (!regular && !S_ISFIFO(b.st_mode)) {
         return Opened::READY;
     }
-    if (::fcntl(out, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
+    if (::fcntl(file, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
         return Opened::IN_USE;
     }
-    return !regular || ::ftruncate(out, 0) == 0 ? Opened::READY : Opened::FAILED;
+    return !regular || ::ftruncate(file, 0) == 0 ? Opened::READY : Opened::FAILED;
 }
 
 // A read waits first: a FIFO with no writer yet reads as its end.  After a
@@ -562,7 +569,7 @@ bool write_all(int stream, const char *text, std::size_t n)
 }
 
 // False when standard error did not take the line: nothing more can be done.
-bool report(Failure failure)
+bool write_failure(Failure failure)
 {
     failure.text[failure.len] = '\n';  // append leaves room for it
     return write_all(2, failure.text, failure.len + 1);
@@ -703,20 +710,20 @@ int skip_space(Input &in)
 }
 
 // The text of the item read so far (all of it once it has ended).
-void quote_item(const Input &in, Failure &line)
+void quote_item(const Input &in, Failure &f)
 {
     if (in.mark_lost) {
-        append_quoted(line, in.head, QUOTE_LIMIT, true);
+        append_quoted(f, in.head, QUOTE_LIMIT, true);
     } else {
         const std::size_t n = in.pos - in.mark;
-        append_quoted(line, reinterpret_cast<const char *>(in.buf + in.mark), std::min(n, QUOTE_LIMIT),
+        append_quoted(f, reinterpret_cast<const char *>(in.buf + in.mark), std::min(n, QUOTE_LIMIT),
                       n > QUOTE_LIMIT);
     }
 }
 
 // The word that starts where the current item began: what stood in the
 // place of the item that did not fit.
-void quote_word_at_mark(Input &in, Failure &line)
+void quote_word_at_mark(Input &in, Failure &f)
 {
     in.pos = in.mark;
     in.mark = NO_MARK;
@@ -726,7 +733,7 @@ void quote_word_at_mark(Input &in, Failure &line)
         word[n++] = static_cast<char>(c);
         ++in.pos;
     }
-    append_quoted(line, word, std::min(n, QUOTE_LIMIT), n > QUOTE_LIMIT);
+    append_quoted(f, word, std::min(n, QUOTE_LIMIT), n > QUOTE_LIMIT);
 }
 
 // The line a diagnostic about the end of the input names: the last line,
@@ -1018,33 +1025,6 @@ float read_number(Input &in, long long record)
     return value;
 }
 
-// Checks records `record` to `n`, once no line can be written any more, as
-// four numbers within range.  A large file spends its time here, so the common
-// item (unsplit, far from the range's edge) is scanned with the position in
-// locals; any other is left to read_number.
-void check_records(Input &in, long long record, long long n)
-{
-    const unsigned char *p = in.buf + in.pos;
-    const unsigned char *unsplit_end = in.buf + in.unsplit_end;
-    for (; record <= n; ++record) {
-        for (int column = 0; column < 4; ++column) {
-            while (is_space(*p)) {
-                ++p;
-            }
-            InBuffer<false> src{p};
-            Scan scan;
-            if (p < unsplit_end && scan_number(src, scan) && scan.int_digits + scan.exponent <= SAFE_EXPONENT) {
-                p = src.p;
-                continue;
-            }
-            in.pos = static_cast<std::size_t>(p - in.buf);
-            read_number(in, record);
-            p = in.buf + in.pos;
-            unsplit_end = in.buf + in.unsplit_end;
-        }
-    }
-    in.pos = static_cast<std::size_t>(p - in.buf);
-}
 // }==== Numbers
 
 // {==== Output: smooth2.txt, held and written; whole lines kept in a regular file
@@ -1163,7 +1143,34 @@ bool finish(Output &out, Failure &failure, bool failed)
 }
 // }==== Output
 
-// {==== Conversion: the header and the records, from opening to closing
+// {==== Conversion: the header and the records, and how a run ends
+// Checks records `record` to `n`, once no line can be written any more, as
+// four numbers within range.  A large file spends its time here, so the common
+// item (unsplit, far from the range's edge) is scanned with the position in
+// locals; any other is left to read_number.
+void check_records(Input &in, long long record, long long n)
+{
+    const unsigned char *p = in.buf + in.pos;
+    const unsigned char *unsplit_end = in.buf + in.unsplit_end;
+    for (; record <= n; ++record) {
+        for (int column = 0; column < 4; ++column) {
+            while (is_space(*p)) {
+                ++p;
+            }
+            InBuffer<false> src{p};
+            Scan scan;
+            if (p < unsplit_end && scan_number(src, scan) && scan.int_digits + scan.exponent <= SAFE_EXPONENT) {
+                p = src.p;
+                continue;
+            }
+            in.pos = static_cast<std::size_t>(p - in.buf);
+            read_number(in, record);
+            p = in.buf + in.pos;
+            unsplit_end = in.buf + in.unsplit_end;
+        }
+    }
+    in.pos = static_cast<std::size_t>(p - in.buf);
+}
 // Most data lines written, and the largest count written on line 2.
 constexpr int MAX_RECORDS = 2048;
 
@@ -1325,7 +1332,7 @@ bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
         append_argument(warning, argv[i]);
         append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
                OUTPUT_NAME);
-        (void)report(warning);
+        (void)write_failure(warning);
     }
     return true;
 }
@@ -1349,10 +1356,10 @@ int SMOOTH_CONVERT_ENTRY(int argc, char **argv)
     }
     // The run's own line waits for standard error until a stop comes; a
     // stop's line goes out only if it is taken at once: a stop never waits.
-    const bool reported = failed && stop_signal == 0 && report(failure);
+    const bool reported = failed && stop_signal == 0 && write_failure(failure);
     if (settle_stop() != 0) {
         if (!reported) {
-            (void)report(stop_failure());
+            (void)write_failure(stop_failure());
         }
         end_by_stop_signal();
     }

@@ -626,22 +626,31 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
 #else
     const std::string input = header("2048") + repeated("1000000e30 5000000e20 0 0\n", 2048);  // 144 KiB of output
     const std::string complete = run(input).output;
+    enum Reader { PAUSES, LEAVES, PAUSES_STDERR_FULL };  // a reader that leaves ends the run; the others, a stop
     const struct {
-        int sig;  // none: the reader leaves
+        const char *what;
+        Reader reader;
+        int sig;
         int times;
         std::size_t read_first;  // bytes the reader takes before it pauses or leaves
-        bool full_stderr = false;
-        int busy_below = 0;  // the output past any fd_set
-    } cases[] = {{SIGTERM, 1, 0}, {SIGINT, 1, 0}, {SIGTERM, 2, 4096}, {0, 0, 4096}, {SIGTERM, 1, 0, true}, {SIGINT, 1, 0, false, 1100}};
+        int busy_below = 0;      // descriptors taken below the output's
+    } cases[] = {{"SIGTERM", PAUSES, SIGTERM, 1, 0},
+                 {"SIGINT", PAUSES, SIGINT, 1, 0},
+                 {"two SIGTERMs after a page", PAUSES, SIGTERM, 2, 4096},
+                 {"the reader leaves after a page", LEAVES, 0, 0, 4096},
+                 {"SIGTERM with standard error full", PAUSES_STDERR_FULL, SIGTERM, 1, 0},
+                 {"SIGINT with the output past any fd_set", PAUSES, SIGINT, 1, 0, 1100}};
     for (const auto &c : cases) {
+        const bool full_stderr = c.reader == PAUSES_STDERR_FULL;
+        const bool still_open = c.reader == PAUSES;  // the FIFO's reading end, after the run
         const Folder folder(input);
         int err[2] = {-1, -1};
         ASSERT_EQ(pipe(err), 0);
         (void)fcntl(err[1], F_SETFL, O_NONBLOCK);
-        while (c.full_stderr && write(err[1], "x", 1) == 1) {}
+        while (full_stderr && write(err[1], "x", 1) == 1) {}
         (void)fcntl(err[1], F_SETFL, 0);
         const Spawned child = spawn_on_fifo(GetParam(), folder.path(), "smooth2.txt", {{}, {}, -1, c.busy_below},
-                                            c.full_stderr ? "2>&" + std::to_string(err[1]) : "2>stderr");
+                                            full_stderr ? "2>&" + std::to_string(err[1]) : "2>stderr");
         ASSERT_GE(child.fd, 0);
         std::string got(c.read_first, '\0');
         for (std::size_t n = 0; n < got.size();) {
@@ -652,8 +661,8 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
         // Within a page of full, the pipe takes no more of the converter's
         // large writes: it is blocked, or about to be.
         const int nearly_full = fcntl(child.fd, F_GETPIPE_SZ) - 4096;
-        wait_until([&] { return c.sig == 0 || unread(child.fd) > nearly_full; });
-        if (c.sig == 0 || c.full_stderr) {
+        wait_until([&] { return c.reader == LEAVES || unread(child.fd) > nearly_full; });
+        if (!still_open) {
             close(child.fd);  // the converter then has a line to write
             usleep(200000);   // and by now waits for standard error to take it
         }
@@ -662,19 +671,22 @@ TEST_P(Converter, StopSignalEndsARunBlockedOnItsOutput)
         }
         const int status = testutil::wait_child(child.pid, 20);
         char buf[65536];
-        for (ssize_t r; c.sig != 0 && !c.full_stderr && (r = read(child.fd, buf, sizeof buf)) > 0;) {
+        for (ssize_t r; still_open && (r = read(child.fd, buf, sizeof buf)) > 0;) {
             got.append(buf, static_cast<std::size_t>(r));
         }
-        (void)(c.sig == 0 || c.full_stderr || close(child.fd));
+        if (still_open) {
+            close(child.fd);
+        }
         close(err[0]);
         close(err[1]);
-        EXPECT_EQ(status, c.sig == 0 ? 1 : 128 + c.sig);
+        EXPECT_EQ(status, c.reader == LEAVES ? 1 : 128 + c.sig) << c.what;
         EXPECT_EQ(testutil::read_file(folder.path() / "stderr"),
-                  c.full_stderr ? ""
-                  : c.sig == 0  ? "smooth_convert: smooth2.txt: " + testutil::reason(EPIPE) + "\n"
-                                : std::string("smooth_convert: interrupted by ") + (c.sig == SIGINT ? "SIGINT\n" : "SIGTERM\n"));
-        EXPECT_LT(got.size(), complete.size());
-        EXPECT_EQ(complete.compare(0, got.size(), got), 0) << "not a prefix of the complete output";
+                  full_stderr            ? ""
+                  : c.reader == LEAVES   ? "smooth_convert: smooth2.txt: " + testutil::reason(EPIPE) + "\n"
+                                         : std::string("smooth_convert: interrupted by ") + (c.sig == SIGINT ? "SIGINT\n" : "SIGTERM\n"))
+            << c.what;
+        EXPECT_LT(got.size(), complete.size()) << c.what;
+        EXPECT_EQ(complete.compare(0, got.size(), got), 0) << c.what << ": not a prefix of the complete output";
     }
     // A job stopped as it writes to a terminal under `stty tostop` ends by the SIGTERM of `kill %1`, its line on the terminal.
     SKIP_WHERE(std::system("{ script -V && bash --version; } >/dev/null 2>&1") != 0, "needs util-linux's script and bash");
@@ -723,9 +735,10 @@ TEST_P(Converter, InjectedOutOfMemoryIsReportedNeverAnAbort)
 // A close that fails, alone or after a write that failed (whose reason
 // stands), and two stops that come together at the worst moments: as the
 // complete output is closed, before the open of a FIFO with no reader yet,
-// and as the run's own line is written (it stands, and the stop ends the run
-// after it).  Stops that come together are taken in the system's order.
-TEST_P(Converter, InjectedCloseFailureIsReported)
+// as the run's own line is written (it stands, and the stop ends the run
+// after it), and after the run's end.  Stops that come together are taken in
+// the system's order.
+TEST_P(Converter, InjectedFailuresAndStopsAtTheWorstMoments)
 {
     SKIP_WHERE(!testutil::preloadable(dynamic(GetParam())), "the fault library does not take effect in this program");
     const std::string input = many_records(2000);
@@ -733,26 +746,31 @@ TEST_P(Converter, InjectedCloseFailureIsReported)
     const std::string close_fails = testutil::failing_close("smooth2.txt");
     const std::string io_error = "smooth_convert: smooth2.txt: " + testutil::reason(EIO) + "\n";
     const std::string stopped = "smooth_convert: interrupted by SIGINT\n";
+    enum Left { COMPLETE, WHOLE_LINES, A_FIFO };  // what smooth2.txt holds after the run
     const struct {
+        const char *what;
         std::string setup;
         std::string err;
         int status = 128 + SIGINT;
+        Left left = COMPLETE;
     } cases[] = {
-        {close_fails, io_error, 1},
-        {testutil::stops_at("close", "smooth2.txt"), stopped},
-        {"mkfifo smooth2.txt && " + testutil::stops_at("open", "smooth2.txt"), stopped},
-        {close_fails + " && " + testutil::stops_at("write", "stderr"), io_error},
-        {testutil::stops_at("sigpending", "end"), "", 0},  // after the run's last look for a stop
-        {close_fails + " && " + testutil::limit("fsize", 4096), "smooth_convert: smooth2.txt: " + testutil::reason(EFBIG) + "\n", 1},
+        {"a failed close", close_fails, io_error, 1},
+        {"stops as the output is closed", testutil::stops_at("close", "smooth2.txt"), stopped},
+        {"stops before a FIFO with no reader opens", "mkfifo smooth2.txt && " + testutil::stops_at("open", "smooth2.txt"),
+         stopped, 128 + SIGINT, A_FIFO},
+        {"stops as the run's own line is written", close_fails + " && " + testutil::stops_at("write", "stderr"), io_error},
+        {"stops after the run's last look for one", testutil::stops_at("sigpending", "end"), "", 0},
+        {"a failed close after a failed write", close_fails + " && " + testutil::limit("fsize", 4096),
+         "smooth_convert: smooth2.txt: " + testutil::reason(EFBIG) + "\n", 1, WHOLE_LINES},
     };
     for (const auto &c : cases) {
         const Conversion got = convert(dynamic(GetParam()), input, c.setup);
-        const bool limited = c.err.find("too large") != std::string::npos;
-        EXPECT_EQ(got.status, c.status) << c.setup;
-        EXPECT_EQ(got.err, c.err) << c.setup;
-        EXPECT_TRUE(limited ? testutil::is_whole_line_prefix(got.output, complete) && got.output.size() > 4096 - 40
-                            : got.output == complete || c.setup.find("mkfifo") != std::string::npos)
-            << c.setup;
+        EXPECT_EQ(got.status, c.status) << c.what;
+        EXPECT_EQ(got.err, c.err) << c.what;
+        EXPECT_TRUE(c.left == A_FIFO || (c.left == COMPLETE ? got.output == complete
+                                                            : testutil::is_whole_line_prefix(got.output, complete) &&
+                                                                  got.output.size() > 4096 - 40))
+            << c.what;
     }
 }
 
