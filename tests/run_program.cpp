@@ -197,9 +197,10 @@ bool preloadable(const std::string &program)
 #ifdef NUMTOOLS_SANITIZED
     return false;  // a sanitized program's allocator cannot be replaced
 #else
-    // Whether the library really loads into `program`: a static program,
-    // one under an emulator or a system without preloading never load it.
-    if (*FAULT_INJECTION_LIB == '\0') {
+    // Whether the library really loads into `program`: a static program or
+    // a system without preloading never loads it; under an emulator it
+    // would load into the emulator, not the program.
+    if (*FAULT_INJECTION_LIB == '\0' || emulated()) {
         return false;
     }
     TempDir dir;
