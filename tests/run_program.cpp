@@ -194,13 +194,11 @@ bool sanitized()
 
 bool preloadable(const std::string &program)
 {
-#ifdef NUMTOOLS_SANITIZED
-    return false;  // a sanitized program's allocator cannot be replaced
-#else
     // Whether the library really loads into `program`: a static program or
     // a system without preloading never loads it; under an emulator it
-    // would load into the emulator, not the program.
-    if (*FAULT_INJECTION_LIB == '\0' || emulated()) {
+    // would load into the emulator, not the program; a sanitized program's
+    // allocator cannot be replaced.
+    if (*FAULT_INJECTION_LIB == '\0' || emulated() || sanitized()) {
         return false;
     }
     TempDir dir;
@@ -208,7 +206,6 @@ bool preloadable(const std::string &program)
     run_program(program, dir.path(), "", "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAULT_PROBE=" +
                 quoted(probe.string()), {"--version"});
     return std::filesystem::exists(probe);
-#endif
 }
 
 bool is_whole_line_prefix(const std::string &part, const std::string &complete)
