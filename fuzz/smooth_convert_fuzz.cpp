@@ -14,6 +14,7 @@
 
 #include "smooth_convert_model.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,7 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     close(capture);
     char name[] = "smooth_convert";
     char *argv[] = {name, nullptr};
+    // A run ends by holding the stops, as a process that is about to exit
+    // may; this one goes on, and Ctrl-C must still reach it.
+    sigset_t mask;
+    sigprocmask(SIG_SETMASK, nullptr, &mask);
     const int status = smooth_convert_main(1, argv);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
     std::fflush(stderr);
     dup2(saved_stderr, 2);
     close(saved_stderr);

@@ -1,15 +1,15 @@
 // smooth_convert: turns the four-column data file "smooth1.txt" into the
 // rescaled two-column file "smooth2.txt" in the current directory, in the same
 // small memory for any size of input, each number read as its nearest float,
-// whatever the locale.  Whatever stops a run, one line on standard error says
-// why; a regular "smooth2.txt" then holds whole lines only, each as the
-// complete run writes it, and a pipe or FIFO has had a prefix of the output.
+// whatever the locale.  A failure or a stop ends a run with one line on
+// standard error; a regular "smooth2.txt" then holds whole lines only, each
+// as the complete run writes it, and a pipe or FIFO a prefix of the output.
 //
 // Contents, in the order the data flows; each section opens with
 // "// {==== Name" and closes with "// }==== Name":
 //   Failures    the one line that says why a run failed, and quoting
-//   Platform    all that differs between POSIX and Windows, and the stop asked
-//               for: a stop ends a wait in wait_for(), or a write under tick()
+//   Platform    all that differs between POSIX and Windows, and the stops: a
+//               POSIX stop ends the run in its handler, take_stop()
 //   Calls       failed calls and stops as failures; closing; write_failure()
 //   Input       smooth1.txt a chunk at a time, and where each item began
 //   Numbers     read_number(): scan_number(), the grammar; to_float(), the
@@ -19,7 +19,7 @@
 //   Conversion  the header and the records (check_records() past the last
 //               line written), and how a run ends
 //   Arguments   --help, --version, and a warning for any other
-//   main        the run, and a last look for a stop
+//   main        the run, its own line, and its end
 #ifdef _WIN32
 #define NOMINMAX  // std::min and std::max, not the macros windows.h would define
 #define WIN32_LEAN_AND_MEAN
@@ -27,13 +27,13 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -67,6 +67,8 @@ struct Failure {
     std::size_t len = 0;
     bool output_failed = false;  // "smooth2.txt" can take nothing more
 };
+
+constexpr const char *INTERRUPTED = "interrupted by ";  // then the stop's name, as SIGINT
 
 // {---- shared: append (written the same in both programs; CI compares them)
 // Adds formatted text to the diagnostic; what does not fit is dropped.
@@ -136,18 +138,22 @@ void append_argument(Failure &f, const char *argument)
 
 // }==== Failures
 
-// {==== Platform: all that differs between POSIX and Windows, and the stop asked for
-// The rest of the program knows only stop_signal; FileHandle, NO_FILE, standard_stream(n);
-// LINE_END; DOCUMENTATION; ErrorCode, last_error(), append_reason(), why the
-// call that just failed did; Opened; prepare_process(), which catches the
-// stops, settle_stop(), end_by_stop_signal(), stop_name(); and open_input(),
+// {==== Platform: all that differs between POSIX and Windows, and the stops
+// The rest of the program knows only stop_signal, own_line_begun;
+// FileHandle, NO_FILE, standard_stream(n); LINE_END; DOCUMENTATION;
+// ErrorCode, last_error(), append_reason(), why the call that just failed
+// did; Opened; prepare_process(), which catches the stops, publish_output(),
+// settle_stop(), end_by_stop_signal(), stop_name(); and open_input(),
 // open_output(), read_some(), write_some(), cut_back(), close_file(), one
-// step each.  On POSIX a stop ends a call that could block (wait_for; tick
-// for standard output and error), which fails; the caller then reports the
-// stop.  Windows' reads and writes are not cut short.
+// step each.  On POSIX a stop's handler ends the run itself, wherever it
+// waits (take_stop).  Windows' handler only notes a stop, which the run
+// takes at its next step: its reads and writes are not cut short.
 
-// The signal that asked the program to stop, or 0: a handler can say no more.
+// The stop the Windows console handler noted, or 0; a POSIX stop never
+// comes back to the run, so there it stays 0.
 volatile std::sig_atomic_t stop_signal = 0;
+// Set as the run's own last line begins: a stop then adds no line.
+volatile std::sig_atomic_t own_line_begun = 0;
 
 // How opening "smooth2.txt" went: ready, refused, or failed.
 enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
@@ -209,11 +215,13 @@ void prepare_process()
     (void)SetConsoleCtrlHandler(note_console_stop, TRUE);
 }
 
+void publish_output(FileHandle, long long) {}  // the run itself cuts back after a stop
+
 // The console's handler runs on a thread of its own: nothing to hold back.
 int settle_stop() { return stop_signal; }
 
 // A stopped run ends with the status of a console program stopped by Ctrl-C.
-void end_by_stop_signal() { ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); }
+[[noreturn]] void end_by_stop_signal(int) { ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); }
 
 // Opening a directory is refused as access denied; name the real reason.
 FileHandle open_file(const char *name, DWORD access, DWORD disposition)
@@ -295,17 +303,19 @@ ErrorCode last_error() { return errno; }
 void append_reason(Failure &f, ErrorCode err) { append(f, "%s", std::strerror(err != 0 ? err : EIO)); }
 const char *stop_name(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP"; }
 
-// The first stop decides both the line and the signal the run ends by; the
-// others wait meanwhile (sa_mask), so stops that come together are taken in
-// the system's order.
-extern "C" void note_stop_signal(int sig)
-{
-    if (stop_signal == 0) {
-        stop_signal = sig;
-    }
-}
+// What the stop handler reads: the regular "smooth2.txt" it may cut back (-1
+// for none) and the length of the whole lines it holds, set first; a file
+// let go of keeps its own, so no file is paired with a length not its own.
+std::atomic<int> output_fd{-1};
+std::atomic<long long> output_whole{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
+              "a signal handler may read only lock-free atomics");
+
+void publish_output(FileHandle fd, long long whole) { output_whole = whole; output_fd = fd; }
 
 constexpr int STOP_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};  // in the order the system takes them
+
+sigset_t only(int sig) { sigset_t set; sigemptyset(&set); sigaddset(&set, sig); return set; }
 
 sigset_t stop_set()
 {
@@ -317,17 +327,88 @@ sigset_t stop_set()
     return stops;
 }
 
-// SIGINT, SIGTERM and SIGHUP end the run through the failure path, then by
-// the signal itself; one the caller ignores (nohup) or blocks stays so.  A
-// gone reader and a file-size limit are write errors, not silent deaths.
+volatile std::sig_atomic_t line_late = 0;  // set once the stop's line has had its time
+extern "C" void note_line_late(int) { line_late = 1; }
+
+// Whether a call that failed is worth trying again: one a signal cut short,
+// or one on a descriptor another process made non-blocking, 10 ms later.
+bool worth_again()
+{
+    pollfd none{-1, 0, 0};  // a pure sleep
+    return errno == EINTR || (errno == EAGAIN && ::poll(&none, 1, 10) >= 0);
+}
+
+// Plain blocking calls: a FIFO's other end, a full pipe or a silent terminal
+// are simply waited for, since a stop ends the run wherever it waits.
+long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
+{
+    ssize_t r = -1;
+    while ((r = ::read(fd, buf, n)) < 0 && worth_again()) {}
+    return r;
+}
+
+long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
+{
+    ssize_t r = -1;
+    while ((r = ::write(fd, buf, n)) < 0 && line_late == 0 && worth_again()) {}
+    return r;
+}
+
+// Death by the stop's own signal, so that a shell loop stops at Ctrl-C; where
+// the system drops it (PID 1 of a namespace), the status a shell shows.
+[[noreturn]] void end_by_stop_signal(int sig)
+{
+    const sigset_t deciding = only(sig);
+    (void)std::signal(sig, SIG_DFL);
+    (void)std::raise(sig);
+    (void)::sigprocmask(SIG_UNBLOCK, &deciding, nullptr);
+    ::_exit(128 + sig);
+}
+
+// A stop ends the run here, wherever it waits, as make and sort end theirs;
+// the other stops wait meanwhile (sa_mask), so the first decides.  A regular
+// "smooth2.txt" is cut back to its whole lines, the line goes out in one
+// write unless the run's own has begun, and the run ends.  The line has
+// about 100 ms: SIGALRM at 90 ms, and every 10 ms after in case one came
+// just before the write, cuts short a write that standard error holds
+// (setitimer, a plain system call wherever this builds, if not on POSIX's
+// list for handlers); SIGTTOU is held (sa_mask) for `stty tostop`.
+bool write_all(int stream, const char *text, std::size_t n);  // in Calls
+extern "C" void take_stop(int sig)
+{
+    struct sigaction late {};
+    late.sa_handler = note_line_late;
+    (void)::sigaction(SIGALRM, &late, nullptr);  // the caller's timer can no longer end the run
+    if (const int fd = output_fd; fd >= 0) {
+        (void)::ftruncate(fd, static_cast<off_t>(output_whole.load()));
+    }
+    if (own_line_begun == 0) {
+        char line[64] = {};
+        for (const char *part : {PROGRAM, ": ", INTERRUPTED, stop_name(sig), "\n"}) {
+            std::strncat(line, part, sizeof line - std::strlen(line) - 1);
+        }
+        const sigset_t alarm = only(SIGALRM);
+        const itimerval bound{{0, 10000}, {0, 90000}};
+        (void)::setitimer(ITIMER_REAL, &bound, nullptr);
+        (void)::sigprocmask(SIG_UNBLOCK, &alarm, nullptr);
+        line_late = 0;  // a SIGALRM that was waiting for the unblock is not ours
+        (void)write_all(2, line, std::strlen(line));
+    }
+    end_by_stop_signal(sig);
+}
+
+// SIGINT, SIGTERM and SIGHUP end the run in take_stop; one the caller
+// ignores (nohup) or blocks stays so.  A gone reader and a file-size limit
+// are write errors, not silent deaths.
 void prepare_process()
 {
-    stop_signal = 0;
+    own_line_begun = 0;
     for (const int sig : STOP_SIGNALS) {
         struct sigaction action {};
         if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
-            action.sa_handler = note_stop_signal;
+            action.sa_handler = take_stop;
             action.sa_mask = stop_set();
+            sigaddset(&action.sa_mask, SIGTTOU);
             action.sa_flags = 0;
             (void)::sigaction(sig, &action, nullptr);
         }
@@ -336,112 +417,18 @@ void prepare_process()
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Waits until `fd` can be read (or written) without blocking, `timeout` at
-// most (null: for ever), letting the stop signals through only inside
-// pselect, in one step with the sleep: none can come between the look at
-// stop_signal and the sleep.  False after a stop or the timeout, `fd` not
-// ready.  A number past any fd_set is looked at by poll between ticks; a
-// device poll cannot look at (macOS: POLLNVAL) is tried after each tick.
-bool wait_for(int fd, bool write, const timespec *timeout = nullptr)
-{
-    const sigset_t stops = stop_set();
-    const timespec now{};
-    const timespec tick{0, 10000000};
-    const bool high = fd >= FD_SETSIZE;
-    sigset_t run;
-    (void)::sigprocmask(SIG_BLOCK, &stops, &run);
-    int r = -1;
-    while (r < 0) {
-        pollfd look{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
-        fd_set set;
-        FD_ZERO(&set);
-        if (high && (r = ::poll(&look, 1, 0)) != 0 && (look.revents & POLLNVAL) == 0) {
-            break;  // ready, or the call itself will say what is wrong
-        }
-        if (!high && fd >= 0) {
-            FD_SET(fd, &set);
-        }
-        r = ::pselect(high ? 0 : fd + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr,
-                      stop_signal != 0 ? &now : high ? &tick : timeout, &run);
-        r = r < 0 && errno != EINTR ? 1 : r;  // the call itself will say what is wrong
-        r = high && stop_signal == 0 ? ((look.revents & POLLNVAL) != 0 ? 1 : -1) : r;
-    }
-    (void)::sigprocmask(SIG_SETMASK, &run, nullptr);
-    return r != 0;
-}
-
-// Standard output and error may be shared, so they block: while they are
-// written, SIGALRM every 50 ms cuts the write short, and a stop that came
-// just before it, or a stop's line a full pipe cannot take, waits no longer.
-extern "C" void note_tick(int) {}
-
-void tick(bool on)
-{
-    struct sigaction action {};
-    action.sa_handler = note_tick;
-    sigset_t alarm;
-    (void)(sigemptyset(&alarm) == 0 && sigaddset(&alarm, SIGALRM) == 0);
-    const itimerval every{{0, on ? 50000 : 0}, {0, on ? 50000 : 0}};
-    (void)(on && ::sigaction(SIGALRM, &action, nullptr) == 0 && ::sigprocmask(SIG_UNBLOCK, &alarm, nullptr) == 0);
-    (void)::setitimer(ITIMER_REAL, &every, nullptr);
-}
-
-// The run's end.  Every stop is held back, and the one noted, or one waiting
-// that the caller did not block, decides: it is set back to its default
-// action, still waiting, to end the run once its line is out, a line that a
-// terminal may not stop (SIGTTOU held back too).  With none, the caller's
-// mask is back and the handlers stay: a later stop changes nothing.
+// The run's end: the stops are held from here, so that a later one changes
+// nothing.  A stop before it never comes back from take_stop.
 int settle_stop()
 {
-    sigset_t held = stop_set();
-    sigset_t caller;
-    sigset_t pending;
-    (void)::sigprocmask(SIG_BLOCK, &held, &caller);
-    (void)::sigpending(&pending);
-    for (const int sig : STOP_SIGNALS) {
-        if (stop_signal == 0 && sigismember(&pending, sig) == 1 && sigismember(&caller, sig) == 0) {
-            stop_signal = sig;
-        }
-    }
-    for (const int sig : STOP_SIGNALS) {
-        struct sigaction action {};
-        if (stop_signal != 0 && ::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == note_stop_signal) {
-            (void)std::signal(sig, SIG_DFL);
-        }
-    }
-    const int taken = stop_signal;  // one let through below comes after the run's end
-    sigaddset(&held, SIGTTOU);
-    (void)::sigprocmask(taken != 0 ? SIG_BLOCK : SIG_SETMASK, taken != 0 ? &held : &caller, nullptr);
-    return taken;
-}
-
-// A stopped run ends by the same signal, so that the caller sees death by
-// it (a shell loop stops at Ctrl-C) rather than an ordinary failure.
-void end_by_stop_signal()
-{
-    sigset_t deciding;
-    sigemptyset(&deciding);
-    sigaddset(&deciding, stop_signal);
-    (void)std::raise(stop_signal);
-    (void)::sigprocmask(SIG_UNBLOCK, &deciding, nullptr);
-}
-
-// A FIFO whose other end is not there yet cannot hide a stop: opened
-// without blocking, it is tried again every 10 ms.
-int open_file(const char *name, int flags)
-{
-    const timespec pause{0, 10000000};
-    struct stat st {};
-    int fd = -1;
-    while ((fd = ::open(name, flags | O_NONBLOCK, 0666)) < 0 && errno == ENXIO && ::stat(name, &st) == 0 &&
-           S_ISFIFO(st.st_mode) && stop_signal == 0) {
-        (void)wait_for(-1, false, &pause);
-    }
-    return fd;
+    const sigset_t stops = stop_set();
+    (void)::sigprocmask(SIG_BLOCK, &stops, nullptr);
+    return 0;
 }
 
 // A closed standard descriptor is opened on /dev/null first, lest
-// "smooth2.txt" take its number and a diagnostic land there.
+// "smooth2.txt" take its number and a diagnostic land there.  A FIFO waits
+// here for its writer, and "smooth2.txt" below for its reader.
 FileHandle open_input()
 {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -449,7 +436,7 @@ FileHandle open_input()
             break;
         }
     }
-    return open_file(INPUT_NAME, O_RDONLY);
+    return ::open(INPUT_NAME, O_RDONLY);
 }
 
 Opened open_output(FileHandle in, FileHandle &file, bool &regular)
@@ -459,7 +446,7 @@ Opened open_output(FileHandle in, FileHandle &file, bool &regular)
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    file = open_file(OUTPUT_NAME, O_WRONLY | O_CREAT);
+    file = ::open(OUTPUT_NAME, O_WRONLY | O_CREAT, 0666);
     if (file < 0 || ::fstat(file, &b) != 0) {
         return Opened::FAILED;
     }
@@ -478,34 +465,6 @@ Opened open_output(FileHandle in, FileHandle &file, bool &regular)
         return Opened::IN_USE;
     }
     return !regular || ::ftruncate(file, 0) == 0 ? Opened::READY : Opened::FAILED;
-}
-
-// A read waits first: a FIFO with no writer yet reads as its end.  After a
-// stop, no call is tried again: under `stty tostop` a terminal stops it again.
-long long read_some(FileHandle fd, unsigned char *buf, std::size_t n)
-{
-    ssize_t r = -1;
-    while (wait_for(fd, false) && (r = ::read(fd, buf, n)) < 0 && stop_signal == 0 &&
-           (errno == EAGAIN || errno == EINTR)) {}
-    return r;
-}
-
-// A write is tried first: Linux's select calls a pipe of one page full
-// while a short write still fits.  Our own files never block.
-long long write_some(FileHandle fd, const unsigned char *buf, std::size_t n)
-{
-    struct stat st {};
-    const bool shared = fd <= 2 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode));
-    ssize_t r = -1;
-    if (shared) {
-        tick(true);
-    }
-    while ((r = ::write(fd, buf, n)) < 0 && stop_signal == 0 &&
-           (errno == EINTR || (errno == EAGAIN && wait_for(fd, true)))) {}
-    if (shared) {
-        tick(false);
-    }
-    return r;
 }
 
 bool cut_back(FileHandle fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
@@ -534,12 +493,13 @@ Failure call_failure(Target target)
 
 Failure stop_failure()
 {
-    Failure f = program_failure("interrupted by ");
+    Failure f = program_failure(INTERRUPTED);
     append(f, "%s", stop_name(stop_signal));
     return f;
 }
 
-// Abandons the conversion once a stop was asked for: before a call that may block, after one cut short.
+// Abandons the conversion once the Windows console handler noted a stop:
+// before a call that may block.
 void check_stop()
 {
     if (stop_signal != 0) {
@@ -602,10 +562,13 @@ constexpr int END = -1;  // what peek gives at the end of the input
 inline bool is_space(int c) { return c == ' ' || static_cast<unsigned>(c - '\t') <= '\r' - '\t'; }
 inline bool is_digit(int c) { return static_cast<unsigned>(c - '0') <= 9; }
 
+struct Output;
+void drain(Output &out);  // in Output
 // The input, read a chunk at a time.  buf[len] is always 0, and an item that
 // begins before `unsplit_end` ends before it, so it needs no bound check.
 struct Input {
     FileHandle fd = NO_FILE;
+    Output *out = nullptr;        // written out before each read, once open
     unsigned char *buf = nullptr;
     std::size_t pos = 0;          // next unread byte
     std::size_t len = 0;          // bytes held
@@ -674,9 +637,13 @@ bool refill(Input &in)
     }
     const std::size_t want = std::min(CHUNK_BYTES, BUFFER_BYTES - in.len);
     check_stop();
+    // What is held goes out before a read, which may wait, as C's stdio
+    // does before it reads a terminal: a stop while it waits keeps it.
+    if (in.out != nullptr) {
+        drain(*in.out);
+    }
     const long long got = read_some(in.fd, in.buf + in.len, want);
     if (got < 0) {
-        check_stop();  // a read cut short by a stop
         throw call_failure(Target::INPUT);
     }
     in.at_eof = got == 0;
@@ -1039,7 +1006,6 @@ struct Output {
     unsigned char *buf = nullptr;
     std::size_t held = 0;          // bytes held in the buffer
     std::size_t held_sent = 0;     // of those, bytes the file has already taken
-    std::size_t held_line_end = 0; // of those, bytes up to the end of the last whole line
     long long file_bytes = 0;      // bytes the file has taken
     long long file_line_end = 0;   // of those, bytes up to the end of the last whole line
 
@@ -1049,13 +1015,15 @@ struct Output {
     ~Output() { close_and_free(fd, buf); }
 };
 
+// Tells the stop handler how far a regular file may be cut back.
+void publish(const Output &out) { publish_output(out.regular ? out.fd : NO_FILE, out.file_line_end); }
+
 // Opens "smooth2.txt" (see open_output), or says why it may not be written.
 void open_checked_output(const Input &in, Output &out)
 {
     check_stop();
     const Opened opened = open_output(in.fd, out.fd, out.regular);
     if (opened == Opened::FAILED) {
-        check_stop();  // an open cut short by a stop
         throw call_failure(Target::OUTPUT);
     }
     if (opened != Opened::READY) {
@@ -1064,13 +1032,13 @@ void open_checked_output(const Input &in, Output &out)
                                     : append(f, ": in use by another run");
         throw f;
     }
+    publish(out);
 }
 
-// Writes everything held, never offering twice what the file has taken.  A
-// short count is no error: a real one (a full disk) reports itself on the
-// next try.  A pipe or FIFO may block as long as its reader likes, so a stop
-// is looked for before each write to one; a regular file does not block, and
-// still takes the whole lines held after a stop.
+// Writes everything held, never offering twice what the file has taken, and
+// publishes the whole lines the file holds after each write.  A short count
+// is no error: a real one (a full disk) reports itself on the next try.  A
+// stop noted on Windows is looked for before a write that may block.
 void drain(Output &out)
 {
     while (out.held_sent < out.held) {
@@ -1079,28 +1047,23 @@ void drain(Output &out)
         }
         const long long r = write_some(out.fd, out.buf + out.held_sent, out.held - out.held_sent);
         if (r <= 0) {
-            // The whole lines that did reach the file are kept.
-            for (std::size_t q = out.held_sent; q > 0; --q) {
-                if (out.buf[q - 1] == '\n') {
-                    out.file_line_end = out.file_bytes - static_cast<long long>(out.held_sent - q);
-                    break;
-                }
-            }
-            check_stop();  // a write cut short by a stop
             throw call_failure(Target::OUTPUT);
         }
         out.file_bytes += r;
         out.held_sent += static_cast<std::size_t>(r);
+        const unsigned char *line_end = std::find(std::make_reverse_iterator(out.buf + out.held_sent),
+                                                  std::make_reverse_iterator(out.buf), '\n').base();
+        if (line_end != out.buf) {
+            out.file_line_end = out.file_bytes - (out.buf + out.held_sent - line_end);
+            publish(out);
+        }
     }
-    if (out.held_line_end > 0) {
-        out.file_line_end = out.file_bytes - static_cast<long long>(out.held - out.held_line_end);
-    }
-    out.held = out.held_sent = out.held_line_end = 0;
+    out.held = out.held_sent = 0;
 }
 
-// Adds text that ends a line when `line_ends`.  Text that fits what the
-// buffer has left is only held; any other is written out, in parts.
-void put(Output &out, const void *data, std::size_t n, bool line_ends)
+// Adds text to what is held; text that does not fit what the buffer has
+// left is written out, in parts.
+void put(Output &out, const void *data, std::size_t n)
 {
     const auto *bytes = static_cast<const unsigned char *>(data);
     if (n > OUTPUT_BYTES - out.held) {
@@ -1114,18 +1077,19 @@ void put(Output &out, const void *data, std::size_t n, bool line_ends)
     }
     std::memcpy(out.buf + out.held, bytes, n);
     out.held += n;
-    out.held_line_end = line_ends ? out.held : out.held_line_end;
 }
 
 // Ends the output.  After a failure the whole lines held are still written
 // unless the output failed, and part of a line is cut back; a cut-back that
-// fails is not reported over the line that already says what went wrong.  A failure of
-// the output, its close included, outranks any other: then not even the
-// lines written are sure.  True, with `failure` saying why, when it failed.
+// fails is not reported over the line that already says what went wrong.  A
+// failure of the output, its close included, outranks any other.  A stop
+// during the close cuts nothing back.  True, with `failure`, when it failed.
 bool finish(Output &out, Failure &failure, bool failed)
 {
     if (failed && !failure.output_failed) {
-        out.held = std::max(out.held_line_end, out.held_sent);
+        while (out.held > out.held_sent && out.buf[out.held - 1] != '\n') {
+            --out.held;
+        }
         try {
             drain(out);
         } catch (const Failure &f) {
@@ -1135,6 +1099,7 @@ bool finish(Output &out, Failure &failure, bool failed)
     if (failed && out.regular && out.file_bytes != out.file_line_end) {
         (void)cut_back(out.fd, out.file_line_end);
     }
+    publish_output(NO_FILE, out.file_line_end);
     if (!close_file(std::exchange(out.fd, NO_FILE)) && !failure.output_failed) {
         failed = true;
         failure = call_failure(Target::OUTPUT);
@@ -1186,12 +1151,12 @@ void copy_word(Input &in, Output &out, const char *name)
         while (in.pos < in.len && !is_space(in.buf[in.pos])) {
             ++in.pos;
         }
-        put(out, in.buf + start, in.pos - start, false);
+        put(out, in.buf + start, in.pos - start);
         if (in.pos < in.len || !refill(in)) {
             break;
         }
     }
-    put(out, LINE_END, sizeof LINE_END - 1, true);
+    put(out, LINE_END, sizeof LINE_END - 1);
 }
 
 int read_count(Input &in)
@@ -1233,7 +1198,7 @@ void convert(Input &in, Output &out)
     char line[160];
     char *p = std::to_chars(line, line + sizeof line, std::min(n, MAX_RECORDS)).ptr;
     p = std::copy_n(LINE_END, sizeof LINE_END - 1, p);
-    put(out, line, static_cast<std::size_t>(p - line), true);
+    put(out, line, static_cast<std::size_t>(p - line));
     copy_word(in, out, "the second header word");
     copy_word(in, out, "the third header word");
 
@@ -1253,14 +1218,15 @@ void convert(Input &in, Output &out)
             *p++ = ' ';
             p = std::to_chars(p, line + sizeof line, y, std::chars_format::fixed, 6).ptr;
             p = std::copy_n(LINE_END, sizeof LINE_END - 1, p);
-            put(out, line, static_cast<std::size_t>(p - line), true);
+            put(out, line, static_cast<std::size_t>(p - line));
             ++written;
         }
     }
     // Once the last line that may be written is out, no value can change
-    // the output any more, but every record must still be valid.
-    check_records(in, record, n);
+    // the output any more, but every record must still be valid; the lines
+    // go out first, so that a stop while the rest is checked keeps them all.
     drain(out);
+    check_records(in, record, n);
 }
 
 // The conversion from start to end; true, with `failure` saying why, when it failed.
@@ -1283,7 +1249,6 @@ bool convert_files(Failure &failure)
         check_stop();
         in.fd = open_input();
         if (in.fd == NO_FILE) {
-            check_stop();  // an open cut short by a stop
             throw call_failure(Target::INPUT);
         }
         // Read the first chunk before the output is opened, so that an
@@ -1291,6 +1256,7 @@ bool convert_files(Failure &failure)
         // "smooth2.txt" as it was.
         refill(in);
         open_checked_output(in, out);
+        in.out = &out;
         convert(in, out);
     } catch (const Failure &f) {
         failure = f;
@@ -1327,7 +1293,7 @@ bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
             return false;
         }
     }
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && stop_signal == 0; ++i) {
         Failure warning = program_failure("ignoring argument ");
         append_argument(warning, argv[i]);
         append(warning, ": the input is always %s and the output %s, in the current directory", INPUT_NAME,
@@ -1340,7 +1306,7 @@ bool take_arguments(int argc, char **argv, Failure &failure, bool &failed)
 
 }  // namespace
 
-// {==== main: the run, and a last look for a stop
+// {==== main: the run, its own line, and its end
 // Renamed where another program drives the converter (the fuzz harness, the reading check).
 #ifndef SMOOTH_CONVERT_ENTRY
 #define SMOOTH_CONVERT_ENTRY main
@@ -1354,14 +1320,18 @@ int SMOOTH_CONVERT_ENTRY(int argc, char **argv)
     if (take_arguments(argc, argv, failure, failed)) {
         failed = convert_files(failure);
     }
-    // The run's own line waits for standard error until a stop comes; a
-    // stop's line goes out only if it is taken at once: a stop never waits.
-    const bool reported = failed && stop_signal == 0 && write_failure(failure);
+    // The run's own line, with the stops open so that one may end a run a
+    // full standard error holds: a stop then adds no line.  One noted on
+    // Windows but not yet taken replaces it.
+    own_line_begun = failed && stop_signal == 0 ? 1 : 0;
+    if (own_line_begun != 0) {
+        (void)write_failure(failure);
+    }
     if (settle_stop() != 0) {
-        if (!reported) {
+        if (own_line_begun == 0) {
             (void)write_failure(stop_failure());
         }
-        end_by_stop_signal();
+        end_by_stop_signal(stop_signal);
     }
     return failed ? 1 : 0;
 }

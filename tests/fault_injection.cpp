@@ -9,12 +9,13 @@
 //     does);
 //   STOPS_AT=CALL:NAME raises SIGTERM and SIGINT together, as two stops
 //     that arrive at once, at the entry of open(), write() or close()
-//     (CALL) of such a file, or just after sigpending() (sigpending:end): stops
-//     at the most awkward moments.
+//     (CALL) of such a file, or just after sigprocmask() (sigprocmask:end):
+//     stops at the most awkward moments.
 // Uses glibc's own entry points underneath; the programs allocate through
 // malloc alone (operator new included).
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -86,10 +87,10 @@ void stop_if_named(const char *call, int fd, const char *path = nullptr)
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
-    (void)::sigprocmask(SIG_BLOCK, &stops, &before);
+    (void)::pthread_sigmask(SIG_BLOCK, &stops, &before);
     (void)std::raise(SIGTERM);
     (void)std::raise(SIGINT);
-    (void)::sigprocmask(SIG_SETMASK, &before, nullptr);
+    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 // FAULT_PROBE=FILE creates FILE as the library loads, so that a test can
@@ -124,10 +125,10 @@ ssize_t write(int fd, const void *buf, std::size_t n)
     return ::syscall(SYS_write, fd, buf, n);
 }
 
-int sigpending(sigset_t *set)
+int sigprocmask(int how, const sigset_t *set, sigset_t *old)
 {
-    const int r = static_cast<int>(::syscall(SYS_rt_sigpending, set, _NSIG / 8));
-    stop_if_named("sigpending", -1, "end");  // after the look, which does not see them
+    const int r = ::pthread_sigmask(how, set, old);
+    stop_if_named("sigprocmask", -1, "end");  // after the change, which they then meet
     return r;
 }
 

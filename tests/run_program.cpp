@@ -82,7 +82,10 @@ int wait_child(pid_t pid, int seconds)
         }
         usleep(1000);
     }
-    return pid <= 0 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return pid <= 0               ? -1
+           : !WIFEXITED(raw)      ? 128 + WTERMSIG(raw)
+           : WEXITSTATUS(raw) > 128 ? EXITED + WEXITSTATUS(raw)
+                                  : WEXITSTATUS(raw);
 }
 
 RunResult run_program(const std::string &program, const std::filesystem::path &dir,

@@ -35,8 +35,11 @@ struct Inherit {
 // Starts `sh -c command` as a child of this process; throws when it cannot.
 pid_t start_shell(const std::string &command, const Inherit &inherit = {});
 
-// The child's exit status, or 128 + the signal that ended it; -1 when it
-// has not ended within `seconds` (it is then killed), or is no child.
+// The child's exit status, or 128 + the signal that ended it; an exit
+// status above 128, which a shell shows as such a death, comes back as
+// EXITED + status, to tell the two apart.  -1 when it has not ended within
+// `seconds` (it is then killed), or is no child.
+constexpr int EXITED = 1000;
 int wait_child(pid_t pid, int seconds = 300);
 
 struct RunResult {
