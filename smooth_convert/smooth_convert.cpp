@@ -155,8 +155,8 @@ volatile std::sig_atomic_t stop_signal = 0;
 // Set as the run's own last line begins: a stop then adds no line.
 volatile std::sig_atomic_t own_line_begun = 0;
 
-// How opening "smooth2.txt" went: ready, refused, or failed.
-enum class Opened { READY, SAME_FILE, IN_USE, FAILED };
+// How opening "smooth2.txt" went: ready (perhaps where nothing locks), refused, or failed.
+enum class Opened { READY, UNLOCKED, SAME_FILE, IN_USE, FAILED };
 
 #ifdef _WIN32
 
@@ -455,16 +455,22 @@ Opened open_output(FileHandle in, FileHandle &file, bool &regular)
     }
     // Two runs into one FIFO would splice their lines, so a FIFO is locked
     // too; devices are neither locked nor emptied, and FIFOs not emptied.
-    // Only EACCES and EAGAIN say "held": any other refusal is a system that
-    // locks no FIFO (macOS: ENOTSUP, FreeBSD: EBADF), and the run goes on.
+    // Only EACCES and EAGAIN say "held"; any other refusal, a file system
+    // that locks nothing (NFS without its lock daemon: ENOLCK) or a system
+    // that locks no FIFO (macOS: ENOTSUP, FreeBSD: EBADF), lets the run go on.
     regular = S_ISREG(b.st_mode);
     if (!regular && !S_ISFIFO(b.st_mode)) {
         return Opened::READY;
     }
-    if (::fcntl(file, F_SETLK, &lock) != 0 && (errno == EACCES || errno == EAGAIN)) {
+    const int refused = ::fcntl(file, F_SETLK, &lock) == 0 ? 0 : errno;
+    if (refused == EACCES || refused == EAGAIN) {
         return Opened::IN_USE;
     }
-    return !regular || ::ftruncate(file, 0) == 0 ? Opened::READY : Opened::FAILED;
+    if (regular && ::ftruncate(file, 0) != 0) {
+        return Opened::FAILED;
+    }
+    errno = refused;
+    return regular && refused != 0 ? Opened::UNLOCKED : Opened::READY;
 }
 
 bool cut_back(FileHandle fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
@@ -475,17 +481,17 @@ bool close_file(FileHandle fd) { return ::close(fd) == 0; }
 
 // {==== Calls: failed calls and stops as failures; closing; the line written
 // What a failed call was working on.
-enum class Target { INPUT, OUTPUT, STANDARD_OUTPUT };
+enum class Target { INPUT, OUTPUT, OUTPUT_LOCK, STANDARD_OUTPUT };
 
 // "smooth_convert: <file>: <reason>", with "write error" for the file when
-// standard output failed.
+// standard output failed, and "not locked" before the reason a lock was refused.
 Failure call_failure(Target target)
 {
     const ErrorCode err = last_error();
-    Failure f = program_failure(target == Target::INPUT    ? INPUT_NAME
-                                : target == Target::OUTPUT ? OUTPUT_NAME
-                                                           : "write error");
-    append(f, ": ");
+    Failure f = program_failure(target == Target::INPUT             ? INPUT_NAME
+                                : target == Target::STANDARD_OUTPUT ? "write error"
+                                                                    : OUTPUT_NAME);
+    append(f, target == Target::OUTPUT_LOCK ? ": not locked: " : ": ");
     append_reason(f, err);
     f.output_failed = target == Target::OUTPUT;
     return f;
@@ -1026,7 +1032,9 @@ void open_checked_output(const Input &in, Output &out)
     if (opened == Opened::FAILED) {
         throw call_failure(Target::OUTPUT);
     }
-    if (opened != Opened::READY) {
+    if (opened == Opened::UNLOCKED) {  // said once, and the run goes on
+        (void)write_failure(call_failure(Target::OUTPUT_LOCK));
+    } else if (opened != Opened::READY) {
         Failure f = program_failure(OUTPUT_NAME);
         opened == Opened::SAME_FILE ? append(f, ": is the same file as %s", INPUT_NAME)
                                     : append(f, ": in use by another run");

@@ -6,7 +6,8 @@
 //     met a failure from one the preload never touched;
 //   FAIL_CLOSE_OF=NAME makes close() of a file whose path ends in /NAME
 //     report an I/O error (after really closing it, as a failing NFS close
-//     does);
+//     does); FAIL_LOCK=ERRNO makes every fcntl() lock fail with that error,
+//     as a file system without locks does;
 //   STOPS_AT=CALL:NAME raises SIGTERM and SIGINT together, as two stops
 //     that arrive at once, at the entry of open(), write() or close()
 //     (CALL) of such a file, or just after sigprocmask() (sigprocmask:end):
@@ -109,6 +110,16 @@ extern "C" {
 void *malloc(std::size_t n) { return fail_this_one() ? nullptr : __libc_malloc(n); }
 void *calloc(std::size_t n, std::size_t size) { return fail_this_one() ? nullptr : __libc_calloc(n, size); }
 void *realloc(void *p, std::size_t n) { return fail_this_one() ? nullptr : __libc_realloc(p, n); }
+
+int fcntl(int fd, int cmd, ...)
+{
+    va_list rest;
+    va_start(rest, cmd);
+    void *arg = va_arg(rest, void *);  // as the C library itself reads it
+    va_end(rest);
+    errno = cmd == F_SETLK && setting("FAIL_LOCK") != 0 ? static_cast<int>(setting("FAIL_LOCK")) : errno;
+    return cmd == F_SETLK && setting("FAIL_LOCK") != 0 ? -1 : static_cast<int>(::syscall(SYS_fcntl, fd, cmd, arg));
+}
 
 int close(int fd)
 {

@@ -147,6 +147,11 @@ std::string failing_close(const std::string &name)
     return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAIL_CLOSE_OF=" + quoted(name);
 }
 
+std::string failing_lock(int err)
+{
+    return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " FAIL_LOCK=" + std::to_string(err);
+}
+
 std::string stops_at(const std::string &call, const std::string &name)
 {
     return "export LD_PRELOAD=" + quoted(FAULT_INJECTION_LIB) + " STOPS_AT=" + quoted(call + ":" + name);

@@ -82,11 +82,13 @@ RunResult run_program(const std::string &program, const std::filesystem::path &d
 
 // `setup`s: the n-th heap allocation fails (with `later_too`, every one
 // after it as well), each failure adding a byte to `log`; closing the file
-// `name` reports an I/O error; SIGTERM and SIGINT come together at the
+// `name` reports an I/O error; every fcntl lock is refused with the error
+// `err`; SIGTERM and SIGINT come together at the
 // entry of `call` (open, write, close) on the file `name`; the limit
 // `resource` (fsize, stack) is `value` bytes, a multiple of 512 or 1024.
 std::string failing_allocation(int n, bool later_too, const std::filesystem::path &log);
 std::string failing_close(const std::string &name);
+std::string failing_lock(int err);
 std::string stops_at(const std::string &call, const std::string &name);
 std::string limit(const char *resource, long value);
 

@@ -802,6 +802,8 @@ TEST_P(Converter, InjectedFailuresAndStopsAtTheWorstMoments)
          stopped, 128 + SIGINT, KEPT},
         {"stops as the run's own line is written", close_fails + " && " + testutil::stops_at("write", "stderr"), ""},
         {"stops after the run's end", testutil::stops_at("sigprocmask", "end"), "", 0},
+        {"a file system that locks nothing", "printf %0200000d 0 >smooth2.txt && " + testutil::failing_lock(ENOLCK),
+         "smooth_convert: smooth2.txt: not locked: " + testutil::reason(ENOLCK) + "\n", 0},
         {"a failed close after a failed write", close_fails + " && " + testutil::limit("fsize", 4096),
          "smooth_convert: smooth2.txt: " + testutil::reason(EFBIG) + "\n", 1, WHOLE_LINES},
     };
