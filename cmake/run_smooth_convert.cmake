@@ -2,7 +2,7 @@
 # build tree and shows where the result went and how it begins.
 #   cmake -DCONVERTER=... -DINPUT=... -DWORKDIR=... -P run_smooth_convert.cmake
 file(MAKE_DIRECTORY "${WORKDIR}")
-file(COPY_FILE "${INPUT}" "${WORKDIR}/smooth1.txt")
+configure_file("${INPUT}" "${WORKDIR}/smooth1.txt" COPYONLY)
 file(REMOVE "${WORKDIR}/smooth2.txt")
 execute_process(COMMAND "${CONVERTER}" WORKING_DIRECTORY "${WORKDIR}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

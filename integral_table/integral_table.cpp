@@ -262,7 +262,7 @@ struct Placement {
 
 using FileHandle = HANDLE;
 using ErrorCode = DWORD;
-#define DOCUMENTATION "README.md, beside integral_table.exe"
+#define DOCUMENTATION "integral_table.txt, beside integral_table.exe"
 
 FileHandle standard_stream(int n)
 {

@@ -163,7 +163,7 @@ enum class Opened { READY, UNLOCKED, SAME_FILE, IN_USE, FAILED };
 using FileHandle = HANDLE;
 const FileHandle NO_FILE = INVALID_HANDLE_VALUE;
 constexpr char LINE_END[] = "\r\n";
-#define DOCUMENTATION "README.md, beside smooth_convert.exe"
+#define DOCUMENTATION "smooth_convert.txt, beside smooth_convert.exe"
 using ErrorCode = DWORD;
 
 FileHandle standard_stream(int n) { return GetStdHandle(n == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
